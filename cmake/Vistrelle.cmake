@@ -1,0 +1,58 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+set(VISTRELLE_INCLUDE_DIRS ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
+
+# vistrelle_library(<target> DIR <folder> [LINK <libs...>] [PRIVATE_LINK <libs...>])
+# One static library from every .cpp below <folder> (relative to the calling
+# CMakeLists.txt).  Sources are globbed so that adding a class means adding a
+# .h/.cpp pair, nothing else.
+function(vistrelle_library target)
+  cmake_parse_arguments(ARG "" "DIR" "LINK;PRIVATE_LINK;EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.c)
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC ${VISTRELLE_INCLUDE_DIRS})
+    target_link_libraries(${target} PUBLIC ${ARG_LINK} PRIVATE ${ARG_PRIVATE_LINK})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${VISTRELLE_INCLUDE_DIRS})
+    target_link_libraries(${target} INTERFACE ${ARG_LINK})
+  endif()
+endfunction()
+
+# vistrelle_tests(<prefix> [LINK <libs...>] [LABELS <labels...>] [ENVIRONMENT <k=v...>])
+# One GoogleTest executable per *_test.cpp in the calling folder, named
+# <prefix>_<file stem>, so a broken test file never blocks its neighbours.
+function(vistrelle_tests prefix)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LINK;LABELS;ENVIRONMENT" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(test_source IN LISTS tests)
+    get_filename_component(stem ${test_source} NAME_WE)
+    set(target ${prefix}_${stem})
+    add_executable(${target} ${test_source})
+    target_include_directories(${target} PRIVATE ${VISTRELLE_INCLUDE_DIRS}
+                                                 ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${target} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock
+                                            GTest::gtest_main Threads::Threads)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
+                         PROPERTIES LABELS "${prefix};${ARG_LABELS}"
+                                    TIMEOUT ${ARG_TIMEOUT}
+                                    ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endforeach()
+endfunction()
+
+# vistrelle_bench(<name> <sources...> [LINK <libs...>])
+function(vistrelle_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${VISTRELLE_INCLUDE_DIRS})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} benchmark::benchmark Threads::Threads)
+endfunction()
