@@ -15,8 +15,8 @@ namespace vistrelle::app {
 // user-defaults store.  The code is stored as plain text ("zh-Hans" or "en");
 // anything else found there is ignored, never interpreted.
 struct StoredLanguageAccess {
-  std::function<std::optional<std::string>()> read;
-  std::function<void(const std::string& code)> write;
+  std::function<std::optional<std::string>()> read = nullptr;
+  std::function<void(const std::string& code)> write = nullptr;
 };
 
 // Holds the in-app language that every localized text lookup follows.
