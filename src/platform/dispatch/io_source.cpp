@@ -1,0 +1,115 @@
+#include "platform/dispatch/io_source.h"
+
+#include <sys/ioctl.h>
+
+#include "platform/dispatch/event_loop.h"
+
+namespace vistrelle::dispatch {
+
+IoSource::IoSource(EventLoop& loop, int fd, IoKind kind, ExecutorPtr queue)
+    : loop_(loop), fd_(fd), kind_(kind), queue_(std::move(queue)) {}
+
+IoSource::~IoSource() {
+  if (!cancelled_.load(std::memory_order_acquire)) {
+    loop_.removeSource(slot_, generation_, kind_);
+  }
+}
+
+void IoSource::setEventHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  eventHandler_ = std::move(handler);
+}
+
+void IoSource::setCancelHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  cancelHandler_ = std::move(handler);
+}
+
+void IoSource::resume() {
+  bool arm = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (suspendCount_ == 0 || isCancelled()) return;
+    if (--suspendCount_ == 0 && !inFlight_ && !armed_) {
+      armed_ = true;
+      arm = true;
+    }
+  }
+  if (arm) loop_.updateInterest(slot_, generation_);
+}
+
+void IoSource::suspend() {
+  // An armed registration stays; an event that arrives meanwhile is dropped on
+  // delivery and the level-triggered condition is seen again after resume().
+  std::lock_guard lock(mutex_);
+  ++suspendCount_;
+}
+
+void IoSource::cancel() {
+  std::function<void()> onCancel;
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelled_.exchange(true, std::memory_order_acq_rel)) return;
+    armed_ = false;
+    onCancel = std::move(cancelHandler_);
+    cancelHandler_ = nullptr;
+  }
+  loop_.removeSource(slot_, generation_, kind_);
+  // Queued after any delivery already posted, so on a serial queue the cancel
+  // handler is the last thing this source runs.
+  auto self = shared_from_this();
+  queue_->post([self, onCancel = std::move(onCancel)] {
+    {
+      std::lock_guard lock(self->mutex_);
+      self->eventHandler_ = nullptr;
+    }
+    if (onCancel) onCancel();
+  });
+}
+
+void IoSource::schedule(uint32_t events) {
+  {
+    std::lock_guard lock(mutex_);
+    if (isCancelled() || !armed_ || inFlight_) return;
+    armed_ = false;
+    inFlight_ = true;
+  }
+  auto self = shared_from_this();
+  queue_->post([self, events] {
+    self->events_ = events;
+    self->deliver();
+  });
+}
+
+void IoSource::deliver() {
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(mutex_);
+    if (isCancelled() || suspendCount_ > 0) {
+      inFlight_ = false;
+      return;
+    }
+    handler = eventHandler_;
+  }
+  if (kind_ == IoKind::Read) {
+    int available = 0;
+    data_ = ioctl(fd_, FIONREAD, &available) == 0 && available > 0
+                ? static_cast<unsigned long>(available)
+                : 0;
+  } else {
+    data_ = 0;
+  }
+  if (handler) handler();
+  bool arm = false;
+  {
+    std::lock_guard lock(mutex_);
+    inFlight_ = false;
+    if (!isCancelled() && suspendCount_ == 0 && !armed_) {
+      armed_ = true;
+      arm = true;
+    }
+  }
+  if (arm) loop_.updateInterest(slot_, generation_);
+}
+
+}  // namespace vistrelle::dispatch
