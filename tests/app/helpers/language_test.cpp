@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -242,6 +244,17 @@ TEST(EnglishTable, TranslatesEveryKeyKeepingItsFormat) {
     EXPECT_EQ(key.starts_with('\n'), text.starts_with('\n')) << key;
   }
   EXPECT_EQ(loadEmbeddedLanguageTable(Language::Chinese), nullptr);
+}
+
+TEST(EnglishTable, CompiledInTableIsTheSourceFile) {
+  const char* source = VISTRELLE_EN_TABLE_SOURCE;
+  std::ifstream file(source);
+  ASSERT_TRUE(file) << source;
+  std::ostringstream json;
+  json << file.rdbuf();
+  const auto compiled = loadEmbeddedLanguageTable(Language::English);
+  ASSERT_NE(compiled, nullptr);
+  EXPECT_EQ(compiled->tables(), LocalizedTextTable::fromJson(json.str()).tables());
 }
 
 TEST(EnglishTable, SharedBundleTranslatesTheApplicationsTexts) {
