@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ai3d/kernels/depth_map_view.h"
 #include "ai3d/kernels/kernel_backend.h"
@@ -58,7 +59,7 @@ class OrvexDynamicDepthFilter {
   KernelBackend& backend_;
   Clock clock_;
   mutable std::mutex mutex_;
-  double lastTime_ = 0;  // ms; 0 means no previous frame
+  std::optional<double> lastTime_;  // ms; none until a frame after a reset
   float lastDt_ = 0;
   std::shared_ptr<KernelMap> previous_;
 };

@@ -1,0 +1,509 @@
+#include "ai3d/kernels/cpu/cpu_kernel_backend.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "ai3d/kernels/ai3d_kernel_library.h"
+#include "ai3d/kernels/half_float.h"
+
+namespace vistrelle::ai3d {
+namespace {
+
+constexpr int kBlurRadius = 12;
+constexpr int kRangeTableBins = 4096;
+// Range weights below exp(-40) change no half result; the table stops there.
+constexpr float kRangeTableSpan = 8.94427191f;  // sqrt(2 * 40)
+
+void requireSameSize(const KernelMap& a, const KernelMap& b, const char* what) {
+  if (a.width() != b.width() || a.height() != b.height()) {
+    throw std::invalid_argument(std::string(what) + ": maps of different sizes (" +
+                                std::to_string(a.width()) + "x" + std::to_string(a.height()) +
+                                " and " + std::to_string(b.width()) + "x" +
+                                std::to_string(b.height()) + ")");
+  }
+}
+
+std::array<float, 2 * kBlurRadius + 1> blurWeights() {
+  std::array<float, 2 * kBlurRadius + 1> g{};
+  float sum = 0;
+  for (int i = -kBlurRadius; i <= kBlurRadius; ++i) {
+    g[static_cast<size_t>(i + kBlurRadius)] = std::exp(-float(i * i) / 32.0f);
+    sum += g[static_cast<size_t>(i + kBlurRadius)];
+  }
+  for (float& w : g) w /= sum;
+  return g;
+}
+
+inline bool finite(float v) {
+  return std::isfinite(v);
+}
+
+// Floor for values above -1, without a library call.
+inline int floorAboveMinusOne(float v) {
+  return static_cast<int>(v + 1.0f) - 1;
+}
+
+}  // namespace
+
+CpuKernelBackend::CpuKernelBackend(unsigned threads) : rows_(threads) {}
+
+std::string CpuKernelBackend::description() const {
+  return "CPU: " + std::to_string(rows_.threadCount()) + " threads";
+}
+
+const gpu::KernelLibrary& CpuKernelBackend::library() const {
+  return ai3dKernelLibrary();
+}
+
+CpuMap& CpuKernelBackend::own(KernelMap& map) const {
+  auto* cpu = dynamic_cast<CpuMap*>(&map);
+  if (cpu == nullptr || cpu->owner() != this) {
+    throw std::invalid_argument("map does not belong to this CPU back-end");
+  }
+  return *cpu;
+}
+
+const CpuMap& CpuKernelBackend::own(const KernelMap& map) const {
+  return own(const_cast<KernelMap&>(map));
+}
+
+std::shared_ptr<KernelMap> CpuKernelBackend::acquireMap(int width, int height) {
+  if (width <= 0 || height <= 0) {
+    throw std::invalid_argument("map size must be positive, not " + std::to_string(width) + "x" +
+                                std::to_string(height));
+  }
+  std::lock_guard lock(mutex_);
+  std::shared_ptr<CpuMap>* spare = nullptr;
+  for (auto& entry : pool_) {
+    if (entry.use_count() != 1) continue;  // someone still holds it
+    if (entry->width() == width && entry->height() == height) {
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return entry;
+    }
+    spare = &entry;
+  }
+  // A free map of another size is replaced rather than kept beside the new one.
+  auto map = std::make_shared<CpuMap>(this, width, height);
+  if (spare != nullptr) {
+    *spare = map;
+  } else {
+    pool_.push_back(map);
+  }
+  return map;
+}
+
+void CpuKernelBackend::upload(const DepthMapView& source, KernelMap& target) {
+  CpuMap& out = own(target);
+  if (source.width != out.width() || source.height != out.height()) {
+    throw std::invalid_argument(
+        "upload: source " + std::to_string(source.width) + "x" + std::to_string(source.height) +
+        " into a " + std::to_string(out.width()) + "x" + std::to_string(out.height()) + " map");
+  }
+  if (!isDepthFormat(source.format)) {
+    throw std::invalid_argument(std::string("upload: format ") + mapFormatName(source.format) +
+                                " refused, depth maps are f16 or f32");
+  }
+  std::lock_guard lock(mutex_);
+  const int width = out.width();
+  rows_.run(out.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      float* dst = out.row(y);
+      if (source.format == MapFormat::Float16) {
+        const auto* src = static_cast<const uint16_t*>(source.row(y));
+        for (int x = 0; x < width; ++x) dst[x] = halfToFloat(src[x]);
+      } else {
+        const auto* src = static_cast<const float*>(source.row(y));
+        for (int x = 0; x < width; ++x) dst[x] = roundToHalf(src[x]);
+      }
+    }
+  });
+}
+
+void CpuKernelBackend::read(const KernelMap& source, std::span<uint16_t> target) {
+  const CpuMap& in = own(source);
+  const size_t count = static_cast<size_t>(in.width()) * static_cast<size_t>(in.height());
+  if (target.size() != count) {
+    throw std::invalid_argument("read: target holds " + std::to_string(target.size()) +
+                                " values, the map " + std::to_string(count));
+  }
+  std::lock_guard lock(mutex_);
+  const float* values = in.data();
+  for (size_t i = 0; i < count; ++i) target[i] = floatToHalf(values[i]);
+}
+
+void CpuKernelBackend::copy(const KernelMap& source, KernelMap& target) {
+  requireSameSize(source, target, "copy");
+  const CpuMap& in = own(source);
+  CpuMap& out = own(target);
+  if (&in == &out) return;
+  std::lock_guard lock(mutex_);
+  std::memcpy(out.data(), in.data(),
+              sizeof(float) * static_cast<size_t>(in.width()) * static_cast<size_t>(in.height()));
+}
+
+void CpuKernelBackend::dynamicDepthFilter(const KernelMap& current, const KernelMap& previous,
+                                          KernelMap& out, const DynamicFilterParams& params) {
+  requireSameSize(current, previous, "dynamicDepthFilter");
+  requireSameSize(current, out, "dynamicDepthFilter");
+  const CpuMap& c = own(current);
+  const CpuMap& p = own(previous);
+  CpuMap& o = own(out);
+  std::lock_guard lock(mutex_);
+  paddedA_.fill(c, 1, rows_);
+  paddedB_.fill(p, 1, rows_);
+
+  const float keep = 1.0f - std::clamp(params.alpha, 0.0f, 1.0f);
+  const float a =
+      keep <= 0.0f ? 1.0f : 1.0f - std::pow(keep, std::clamp(params.dt, 1.0f, 250.0f) / 16.0f);
+  const float eta = std::max(params.eta, 1e-6f);
+  const float thresh = params.sceneChangeThresh;
+  const int width = c.width();
+  rows_.run(c.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      const float* cRows[3] = {paddedA_.row(y - 1), paddedA_.row(y), paddedA_.row(y + 1)};
+      const float* pRows[3] = {paddedB_.row(y - 1), paddedB_.row(y), paddedB_.row(y + 1)};
+      float* dst = o.row(y);
+      for (int x = 0; x < width; ++x) {
+        const float cv = cRows[1][x];
+        const float pv = pRows[1][x];
+        float result;
+        if (!finite(cv)) {
+          result = pv;
+        } else if (!finite(pv)) {
+          result = cv;
+        } else {
+          float sum = 0;
+          int count = 0;
+          for (int dy = 0; dy < 3; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+              const float d = std::fabs(cRows[dy][x + dx] - pRows[dy][x + dx]);
+              if (finite(d)) {
+                sum += d;
+                ++count;
+              }
+            }
+          }
+          const float m = count > 0 ? sum / float(count) : 0.0f;
+          const float w = m > thresh ? 1.0f : a + (1.0f - a) * m / (m + eta);
+          result = pv + w * (cv - pv);
+        }
+        dst[x] = roundToHalf(result);
+      }
+    }
+  });
+}
+
+void CpuKernelBackend::buildRangeTable(float sigmaRange) {
+  if (sigmaRange == rangeSigma_) return;
+  rangeSigma_ = sigmaRange;
+  rangeTable_.assign(kRangeTableBins + 2, 0.0f);
+  const float span = kRangeTableSpan * sigmaRange;
+  rangeScale_ = float(kRangeTableBins) / span;
+  for (int i = 0; i <= kRangeTableBins; ++i) {
+    const double delta = double(i) / double(rangeScale_);
+    rangeTable_[static_cast<size_t>(i)] =
+        static_cast<float>(std::exp(-delta * delta / (2.0 * double(sigmaRange) * sigmaRange)));
+  }
+  rangeTable_[kRangeTableBins] = 0.0f;
+  rangeTable_[kRangeTableBins + 1] = 0.0f;
+}
+
+void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothed,
+                                      const StereoParams& params) {
+  requireSameSize(depth, smoothed, "depthSmoothing");
+  const CpuMap& d = own(depth);
+  CpuMap& s = own(smoothed);
+  std::lock_guard lock(mutex_);
+  const int radius = std::clamp(params.radius, 0, 8);
+  const float sigmaSpatial = std::max(params.sigmaSpatial, 1e-6f);
+  buildRangeTable(std::max(params.sigmaRange, 1e-6f));
+  paddedA_.fill(d, radius, rows_);
+
+  const int side = 2 * radius + 1;
+  std::array<float, 17 * 17> spatial{};
+  for (int j = -radius; j <= radius; ++j) {
+    for (int i = -radius; i <= radius; ++i) {
+      spatial[static_cast<size_t>((j + radius) * side + i + radius)] =
+          std::exp(-float(i * i + j * j) / (2.0f * sigmaSpatial * sigmaSpatial));
+    }
+  }
+  const float* table = rangeTable_.data();
+  const float scale = rangeScale_;
+  const int width = d.width();
+  rows_.run(d.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      float* dst = s.row(y);
+      const float* centreRow = paddedA_.row(y);
+      for (int x = 0; x < width; ++x) {
+        const float centre = centreRow[x];
+        if (!finite(centre)) {
+          dst[x] = centre;
+          continue;
+        }
+        float sum = 0;
+        float weights = 0;
+        for (int j = -radius; j <= radius; ++j) {
+          const float* row = paddedA_.row(y + j) + x;
+          const float* ws = &spatial[static_cast<size_t>((j + radius) * side + radius)];
+          for (int i = -radius; i <= radius; ++i) {
+            const float q = row[i];
+            if (!finite(q)) continue;
+            const float t = std::min(std::fabs(q - centre) * scale, float(kRangeTableBins));
+            const int bin = static_cast<int>(t);
+            const float f = t - float(bin);
+            const float range = table[bin] + f * (table[bin + 1] - table[bin]);
+            const float w = ws[i] * range;
+            sum += w * q;
+            weights += w;
+          }
+        }
+        dst[x] = roundToHalf(sum / weights);
+      }
+    }
+  });
+}
+
+void CpuKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& left,
+                                        KernelMap& right, const StereoParams& params) {
+  requireSameSize(smoothed, left, "stereoGeneration");
+  requireSameSize(smoothed, right, "stereoGeneration");
+  const CpuMap& s = own(smoothed);
+  CpuMap& l = own(left);
+  CpuMap& r = own(right);
+  std::lock_guard lock(mutex_);
+  const float k = std::clamp(params.depthValue, 0.0f, 0.05f);
+  const float kw = k * params.width;
+  const float minimumReach = kw + 0.5f;
+  const int steps =
+      std::max(std::clamp(params.depthSteps, 0, 64), static_cast<int>(std::ceil(minimumReach)));
+  const int width = s.width();
+  const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(s.height());
+  if (scratch_.size() < needed) scratch_.resize(needed);
+  rows_.run(s.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      const float* src = s.row(y);
+      float* reach = scratch_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+      float* outL = l.row(y);
+      float* outR = r.row(y);
+      for (int x = 0; x < width; ++x) {
+        const float shift = kw * src[x];
+        reach[x] = shift + 0.5f;
+        outL[x] = src[x];
+        outR[x] = src[x];
+      }
+      const int maxStep = std::min(steps, width - 1);
+      for (int j = 1; j <= maxStep; ++j) {
+        const float fj = float(j);
+        for (int x = j; x < width; ++x) {
+          const float v = src[x - j];
+          if (fj <= reach[x - j] && v > outL[x]) outL[x] = v;
+        }
+        for (int x = 0; x + j < width; ++x) {
+          const float v = src[x + j];
+          if (fj <= reach[x + j] && v > outR[x]) outR[x] = v;
+        }
+      }
+    }
+  });
+}
+
+void CpuKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
+  requireSameSize(source, target, "diskDilate");
+  const CpuMap& in = own(source);
+  CpuMap& out = own(target);
+  std::lock_guard lock(mutex_);
+  paddedA_.fill(in, 2, rows_);
+  const int width = in.width();
+  rows_.run(in.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      const float* r0 = paddedA_.row(y - 2);
+      const float* r1 = paddedA_.row(y - 1);
+      const float* r2 = paddedA_.row(y);
+      const float* r3 = paddedA_.row(y + 1);
+      const float* r4 = paddedA_.row(y + 2);
+      float* dst = out.row(y);
+      for (int x = 0; x < width; ++x) {
+        float m = r2[x];
+        m = std::max(m, r2[x - 2]);
+        m = std::max(m, r2[x - 1]);
+        m = std::max(m, r2[x + 1]);
+        m = std::max(m, r2[x + 2]);
+        m = std::max(m, r1[x - 1]);
+        m = std::max(m, r1[x]);
+        m = std::max(m, r1[x + 1]);
+        m = std::max(m, r3[x - 1]);
+        m = std::max(m, r3[x]);
+        m = std::max(m, r3[x + 1]);
+        m = std::max(m, r0[x]);
+        m = std::max(m, r4[x]);
+        dst[x] = m;
+      }
+    }
+  });
+}
+
+void CpuKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) {
+  requireSameSize(source, target, "gaussianBlur");
+  const CpuMap& in = own(source);
+  CpuMap& out = own(target);
+  std::lock_guard lock(mutex_);
+  const auto g = blurWeights();
+  const int width = in.width();
+  const int height = in.height();
+  paddedA_.fill(in, kBlurRadius, rows_);
+  const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (scratch_.size() < needed) scratch_.resize(needed);
+  float* rowsPass = scratch_.data();
+  rows_.run(height, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      const float* src = paddedA_.row(y);
+      float* dst = rowsPass + static_cast<size_t>(y) * static_cast<size_t>(width);
+      for (int x = 0; x < width; ++x) dst[x] = g[0] * src[x - kBlurRadius];
+      for (int i = -kBlurRadius + 1; i <= kBlurRadius; ++i) {
+        const float w = g[static_cast<size_t>(i + kBlurRadius)];
+        for (int x = 0; x < width; ++x) dst[x] += w * src[x + i];
+      }
+    }
+  });
+  rows_.run(height, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      float* dst = out.row(y);
+      for (int i = -kBlurRadius; i <= kBlurRadius; ++i) {
+        const int sy = std::clamp(y + i, 0, height - 1);
+        const float* src = rowsPass + static_cast<size_t>(sy) * static_cast<size_t>(width);
+        const float w = g[static_cast<size_t>(i + kBlurRadius)];
+        if (i == -kBlurRadius) {
+          for (int x = 0; x < width; ++x) dst[x] = w * src[x];
+        } else {
+          for (int x = 0; x < width; ++x) dst[x] += w * src[x];
+        }
+      }
+      for (int x = 0; x < width; ++x) dst[x] = roundToHalf(dst[x]);
+    }
+  });
+}
+
+void CpuKernelBackend::drawEyes(const BgraImageView& frame, const KernelMap& left,
+                                const KernelMap& right, std::span<const EyeDraw> draws,
+                                const MutableBgraImageView& target) {
+  const CpuMap& l = own(left);
+  const CpuMap& r = own(right);
+  if (frame.data == nullptr || frame.width <= 0 || frame.height <= 0) {
+    throw std::invalid_argument("drawEyes: no captured frame");
+  }
+  for (const EyeDraw& draw : draws) {
+    if (draw.x < 0 || draw.y < 0 || draw.width <= 0 || draw.height <= 0 ||
+        draw.x + draw.width > target.width || draw.y + draw.height > target.height) {
+      throw std::invalid_argument("drawEyes: eye rectangle outside the target");
+    }
+  }
+  std::lock_guard lock(mutex_);
+  for (const EyeDraw& draw : draws) {
+    const CpuMap* map = draw.signedDepth < 0 ? &l : draw.signedDepth > 0 ? &r : nullptr;
+    drawEye(frame, map, draw, target);
+  }
+}
+
+void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, const EyeDraw& draw,
+                               const MutableBgraImageView& target) {
+  const EyeViewport vp = fitEyeViewport(float(frame.width), float(frame.height), float(draw.width),
+                                        float(draw.height));
+  // Pixel centres inside [vp.x, vp.x + width) are drawn, as GL rasterises.
+  const int x0 = std::clamp(int(std::ceil(vp.x - 0.5f)), 0, draw.width);
+  const int x1 = std::clamp(int(std::ceil(vp.x + vp.width - 0.5f)), x0, draw.width);
+  const int y0 = std::clamp(int(std::ceil(vp.y - 0.5f)), 0, draw.height);
+  const int y1 = std::clamp(int(std::ceil(vp.y + vp.height - 0.5f)), y0, draw.height);
+
+  const int mapWidth = map ? map->width() : 1;
+  const int mapHeight = map ? map->height() : 1;
+  const size_t columns = static_cast<size_t>(draw.width);
+  if (columnU_.size() < columns) {
+    columnU_.resize(columns);
+    columnMapX_.resize(columns);
+    columnMapFx_.resize(columns);
+  }
+  for (int x = x0; x < x1; ++x) {
+    const float u = (float(x) + 0.5f - vp.x) / vp.width;
+    columnU_[static_cast<size_t>(x)] = u;
+    const float mx = u * float(mapWidth) - 0.5f;
+    const int mx0 = floorAboveMinusOne(mx);
+    columnMapX_[static_cast<size_t>(x)] = mx0;
+    columnMapFx_[static_cast<size_t>(x)] = mx - float(mx0);
+  }
+  const float s = draw.signedDepth;
+  const int frameWidth = frame.width;
+  const int frameHeight = frame.height;
+
+  rows_.run(draw.height, [&](int begin, int end) {
+    for (int ly = begin; ly < end; ++ly) {
+      uint8_t* out = target.row(draw.y + ly) + static_cast<size_t>(draw.x) * 4;
+      if (ly < y0 || ly >= y1) {
+        for (int x = 0; x < draw.width; ++x) {
+          out[4 * x + 0] = out[4 * x + 1] = out[4 * x + 2] = 0;
+          out[4 * x + 3] = 255;
+        }
+        continue;
+      }
+      for (int x = 0; x < x0; ++x) {
+        out[4 * x + 0] = out[4 * x + 1] = out[4 * x + 2] = 0;
+        out[4 * x + 3] = 255;
+      }
+      for (int x = x1; x < draw.width; ++x) {
+        out[4 * x + 0] = out[4 * x + 1] = out[4 * x + 2] = 0;
+        out[4 * x + 3] = 255;
+      }
+      const float v = (float(ly) + 0.5f - vp.y) / vp.height;
+      // Frame rows and weight for this v (GL_LINEAR, clamp to edge).
+      const float fyPos = v * float(frameHeight) - 0.5f;
+      const int fy0 = floorAboveMinusOne(fyPos);
+      const float fy = fyPos - float(fy0);
+      const uint8_t* top = frame.row(std::clamp(fy0, 0, frameHeight - 1));
+      const uint8_t* bottom = frame.row(std::clamp(fy0 + 1, 0, frameHeight - 1));
+      // Map rows and weight.
+      const float* m0 = nullptr;
+      const float* m1 = nullptr;
+      float my = 0;
+      if (map != nullptr) {
+        const float myPos = v * float(mapHeight) - 0.5f;
+        const int my0 = floorAboveMinusOne(myPos);
+        my = myPos - float(my0);
+        m0 = map->row(std::clamp(my0, 0, mapHeight - 1));
+        m1 = map->row(std::clamp(my0 + 1, 0, mapHeight - 1));
+      }
+      for (int x = x0; x < x1; ++x) {
+        const float u = columnU_[static_cast<size_t>(x)];
+        float us = u;
+        if (map != nullptr) {
+          const int mx0 = columnMapX_[static_cast<size_t>(x)];
+          const float fx = columnMapFx_[static_cast<size_t>(x)];
+          const int a = std::clamp(mx0, 0, mapWidth - 1);
+          const int b = std::clamp(mx0 + 1, 0, mapWidth - 1);
+          const float upper = m0[a] + fx * (m0[b] - m0[a]);
+          const float lower = m1[a] + fx * (m1[b] - m1[a]);
+          const float m = upper + my * (lower - upper);
+          us = std::clamp(u + s * m, 0.0f, 1.0f);
+        }
+        const float fxPos = us * float(frameWidth) - 0.5f;
+        const int fx0 = floorAboveMinusOne(fxPos);
+        const float fx = fxPos - float(fx0);
+        const size_t a = static_cast<size_t>(std::clamp(fx0, 0, frameWidth - 1)) * 4;
+        const size_t b = static_cast<size_t>(std::clamp(fx0 + 1, 0, frameWidth - 1)) * 4;
+        for (int c = 0; c < 3; ++c) {
+          const float upper = float(top[a + c]) + fx * (float(top[b + c]) - float(top[a + c]));
+          const float lower =
+              float(bottom[a + c]) + fx * (float(bottom[b + c]) - float(bottom[a + c]));
+          const float value = upper + fy * (lower - upper);
+          out[4 * x + c] = static_cast<uint8_t>(value + 0.5f);
+        }
+        out[4 * x + 3] = 255;
+      }
+    }
+  });
+}
+
+}  // namespace vistrelle::ai3d

@@ -1,0 +1,34 @@
+#include "ai3d/kernels/cpu/padded_plane.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vistrelle::ai3d {
+
+void PaddedPlane::fill(const CpuMap& source, int pad, ParallelRows& rows) {
+  const int width = source.width();
+  const int height = source.height();
+  pad_ = pad;
+  stride_ = static_cast<size_t>(width + 2 * pad);
+  const size_t needed = stride_ * static_cast<size_t>(height + 2 * pad);
+  if (values_.size() < needed) values_.resize(needed);
+  float* base = values_.data();
+  rows.run(height, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      float* out = base + static_cast<size_t>(y + pad) * stride_;
+      const float* in = source.row(y);
+      std::fill(out, out + pad, in[0]);
+      std::memcpy(out + pad, in, sizeof(float) * static_cast<size_t>(width));
+      std::fill(out + pad + width, out + 2 * pad + width, in[width - 1]);
+    }
+  });
+  const float* first = base + static_cast<size_t>(pad) * stride_;
+  const float* last = base + static_cast<size_t>(pad + height - 1) * stride_;
+  for (int p = 0; p < pad; ++p) {
+    std::memcpy(base + static_cast<size_t>(p) * stride_, first, sizeof(float) * stride_);
+    std::memcpy(base + static_cast<size_t>(pad + height + p) * stride_, last,
+                sizeof(float) * stride_);
+  }
+}
+
+}  // namespace vistrelle::ai3d

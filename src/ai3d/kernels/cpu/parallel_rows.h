@@ -1,0 +1,61 @@
+// ParallelRows: a fixed set of worker threads that split a range of rows
+// between them and the calling thread. No allocation per run.
+//
+//   ParallelRows pool(8);
+//   pool.run(height, [&](int begin, int end) { for (int y = begin; y < end; ++y) ... });
+//
+// One run at a time; run() returns when every row is done. The body must
+// not throw.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vistrelle::ai3d {
+
+class ParallelRows {
+ public:
+  // 0 threads: one per hardware thread.
+  explicit ParallelRows(unsigned threads = 0);
+  ~ParallelRows();
+  ParallelRows(const ParallelRows&) = delete;
+  ParallelRows& operator=(const ParallelRows&) = delete;
+
+  unsigned threadCount() const { return static_cast<unsigned>(workers_.size()) + 1; }
+
+  template <class Body>
+  void run(int rows, Body&& body) {
+    runErased(
+        rows,
+        [](void* context, int begin, int end) {
+          (*static_cast<std::remove_reference_t<Body>*>(context))(begin, end);
+        },
+        &body);
+  }
+
+ private:
+  using Function = void (*)(void*, int, int);
+  void runErased(int rows, Function function, void* context);
+  void work();
+  void workerLoop();
+
+  std::vector<std::thread> workers_;
+  std::mutex runMutex_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  uint64_t generation_ = 0;
+  unsigned busy_ = 0;
+  bool stopping_ = false;
+  Function function_ = nullptr;
+  void* context_ = nullptr;
+  int rows_ = 0;
+  int chunk_ = 1;
+  std::atomic<int> next_{0};
+};
+
+}  // namespace vistrelle::ai3d

@@ -1,0 +1,12 @@
+#version 430
+// Full-view quad for the eye views: x, y in clip space, u, v with v = 0 at
+// the frame's top row.
+layout(location = 0) in vec2 position;
+layout(location = 1) in vec2 texCoord;
+
+out vec2 uv;
+
+void main() {
+  uv = texCoord;
+  gl_Position = vec4(position, 0.0, 1.0);
+}
