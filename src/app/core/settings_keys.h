@@ -1,0 +1,20 @@
+#pragma once
+
+namespace vistrelle::settings_keys {
+
+// Keys of the user-defaults store.  Their texts are stored on disk: never
+// rename them.
+inline constexpr const char kScreenMode[] =
+    "ScreenModeUserDefaultsKey";  // integer 0 web, 1 game, 2 video
+inline constexpr const char kPrivacyScreenLockState[] =
+    "privacyScreenLockState_UserDefault";                                        // 0/1
+inline constexpr const char kDepthScaleValue[] = "depthScaleValue_UserDefault";  // float 0..0.015
+inline constexpr const char kDisplayVolumeLevel[] = "displayVolumeLevel_UserDefaultsKey";  // 0..6
+inline constexpr const char kDisplayVolumeIsSoundOff[] =
+    "displayVolumeLevel_isSoundOff_UserDefaultsKey";
+inline constexpr const char kImmersionValueNumber[] = "immersionValueNumber_UserDefault";  // int32
+// The in-app language: a plain language code ("zh-Hans" or "en").
+inline constexpr const char kDefaultUserSettings[] = "DefaultUserSettings";
+inline constexpr const char kOrvexUserInfo[] = "UserDefault_key_orvex_userInfo";  // dictionary
+
+}  // namespace vistrelle::settings_keys
