@@ -7,10 +7,14 @@ namespace vistrelle::ai3d {
 EyeViewport fitEyeViewport(float textureWidth, float textureHeight, float drawableWidth,
                            float drawableHeight) {
   if (textureWidth <= 0 || textureHeight <= 0) return {};
-  const float scale = std::min(drawableWidth / textureWidth, drawableHeight / textureHeight);
-  const float width = scale * textureWidth;
-  const float height = scale * textureHeight;
-  return {(drawableWidth - width) / 2.0f, (drawableHeight - height) / 2.0f, width, height};
+  // In double, as the display maths of the views is done: 2880 x 1800 in
+  // 1920 x 1080 then lands on x = 96 exactly instead of 95.99994.
+  const double scale =
+      std::min(double(drawableWidth) / textureWidth, double(drawableHeight) / textureHeight);
+  const double width = scale * textureWidth;
+  const double height = scale * textureHeight;
+  return {float((drawableWidth - width) / 2.0), float((drawableHeight - height) / 2.0),
+          float(width), float(height)};
 }
 
 }  // namespace vistrelle::ai3d

@@ -10,7 +10,9 @@
 namespace vistrelle::ai3d {
 
 // Origin measured from the drawable's top-left corner, in pixels; may be
-// fractional. Pixel centres inside [x, x + width) x [y, y + height) are drawn.
+// fractional. As GL rasterises with rows counted from the bottom, a pixel
+// whose centre (cx, cy), top-down, has x <= cx < x + width and
+// y < cy <= y + height is drawn.
 struct EyeViewport {
   float x = 0;
   float y = 0;

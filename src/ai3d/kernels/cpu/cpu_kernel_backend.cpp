@@ -413,11 +413,12 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
                                const MutableBgraImageView& target) {
   const EyeViewport vp = fitEyeViewport(float(frame.width), float(frame.height), float(draw.width),
                                         float(draw.height));
-  // Pixel centres inside [vp.x, vp.x + width) are drawn, as GL rasterises.
+  // GL's coverage: centres in [x, x + w) across and, counting rows from the
+  // bottom, in [y, y + h); top-down that is (y, y + h].
   const int x0 = std::clamp(int(std::ceil(vp.x - 0.5f)), 0, draw.width);
   const int x1 = std::clamp(int(std::ceil(vp.x + vp.width - 0.5f)), x0, draw.width);
-  const int y0 = std::clamp(int(std::ceil(vp.y - 0.5f)), 0, draw.height);
-  const int y1 = std::clamp(int(std::ceil(vp.y + vp.height - 0.5f)), y0, draw.height);
+  const int y0 = std::clamp(int(std::floor(vp.y - 0.5f)) + 1, 0, draw.height);
+  const int y1 = std::clamp(int(std::floor(vp.y + vp.height - 0.5f)) + 1, y0, draw.height);
 
   const int mapWidth = map ? map->width() : 1;
   const int mapHeight = map ? map->height() : 1;
