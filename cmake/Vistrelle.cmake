@@ -2,6 +2,15 @@
 
 set(VISTRELLE_INCLUDE_DIRS ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
 
+# A build for one test label only (the ThreadSanitizer build): only tests with
+# that label are made, and libraries are built only as those tests need them.
+set(VISTRELLE_ONLY_TEST_LABEL "" CACHE STRING "Build only the tests with this label")
+if(VISTRELLE_ONLY_TEST_LABEL)
+  set(VISTRELLE_LIBRARY_SCOPE EXCLUDE_FROM_ALL)
+else()
+  set(VISTRELLE_LIBRARY_SCOPE "")
+endif()
+
 # vistrelle_library(<target> DIR <folder> [LINK <libs...>] [PRIVATE_LINK <libs...>])
 # One static library from every .cpp below <folder> (relative to the calling
 # CMakeLists.txt).  Sources are globbed so that adding a class means adding a
@@ -15,7 +24,7 @@ function(vistrelle_library target)
     list(FILTER sources EXCLUDE REGEX "${pattern}")
   endforeach()
   if(sources)
-    add_library(${target} STATIC ${sources})
+    add_library(${target} STATIC ${VISTRELLE_LIBRARY_SCOPE} ${sources})
     target_include_directories(${target} PUBLIC ${VISTRELLE_INCLUDE_DIRS})
     target_link_libraries(${target} PUBLIC ${ARG_LINK} PRIVATE ${ARG_PRIVATE_LINK})
   else()
@@ -27,11 +36,15 @@ endfunction()
 
 # vistrelle_tests(<prefix> [LINK <libs...>] [LABELS <labels...>] [ENVIRONMENT <k=v...>])
 # One GoogleTest executable per *_test.cpp in the calling folder, named
-# <prefix>_<file stem>, so a broken test file never blocks its neighbours.
+# <prefix>_<file stem>, so a broken test file never blocks its neighbours;
+# each is one ctest entry.
 function(vistrelle_tests prefix)
   cmake_parse_arguments(ARG "" "TIMEOUT" "LINK;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
+  endif()
+  if(VISTRELLE_ONLY_TEST_LABEL AND NOT VISTRELLE_ONLY_TEST_LABEL IN_LIST ARG_LABELS)
+    return()
   endif()
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   foreach(test_source IN LISTS tests)
@@ -42,10 +55,14 @@ function(vistrelle_tests prefix)
                                                  ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${target} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock
                                             GTest::gtest_main Threads::Threads)
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
-                         PROPERTIES LABELS "${prefix};${ARG_LABELS}"
-                                    TIMEOUT ${ARG_TIMEOUT}
-                                    ENVIRONMENT "${ARG_ENVIRONMENT}")
+    # One ctest entry per executable: its cases run in one process, and a
+    # failure names the case in the output.
+    add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
+    set_tests_properties(${target} PROPERTIES LABELS "${prefix};${ARG_LABELS}"
+                                              TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_ENVIRONMENT)
+      set_tests_properties(${target} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endif()
   endforeach()
 endfunction()
 
