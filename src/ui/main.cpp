@@ -1,0 +1,61 @@
+// The process entry: Qt's application object and main loop, the runtime's
+// queues, and the application delegate on top.
+
+#include <QApplication>
+#include <memory>
+
+#include "app/core/app_delegate.h"
+#include "app/core/settings_keys.h"
+#include "app/helpers/orvex_localization_helper.h"
+#include "platform/dispatch/runtime.h"
+#include "platform/process/termination_signals.h"
+#include "platform/settings/user_defaults.h"
+#include "ui/home_window.h"
+#include "ui/qt_main_queue.h"
+#include "ui/qt_status_item.h"
+
+int main(int argc, char** argv) {
+  using namespace vistrelle;
+  // Before any thread exists, so that every thread inherits the mask and the
+  // termination signals reach the main queue instead of killing the process.
+  TerminationSignals::blockInThisThread();
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Vistrelle");
+  // Closing the window does not end a status-bar application.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  auto mainQueue = std::make_shared<ui::QtMainQueue>();
+  dispatch::Runtime runtime(mainQueue);
+
+  UserDefaults& defaults = UserDefaults::standard();
+  app::OrvexLocalizationHelper::configureShared(
+      {[&defaults] { return defaults.stringForKey(settings_keys::kDefaultUserSettings); },
+       [&defaults](const std::string& code) {
+         defaults.setString(settings_keys::kDefaultUserSettings, code);
+         defaults.synchronize();
+       }});
+
+  ui::QtStatusItem statusItem;
+  AppDelegate* delegatePointer = nullptr;
+  AppDelegate delegate(AppServices{mainQueue,
+                                   &defaults,
+                                   &statusItem,
+                                   [&delegatePointer]() -> std::unique_ptr<AppWindow> {
+                                     return std::make_unique<ui::HomeWindow>([&delegatePointer] {
+                                       return delegatePointer->windowShouldCloseAndQuit();
+                                     });
+                                   },
+                                   {}});
+  delegatePointer = &delegate;
+
+  TerminationSignals terminationSignals(runtime.reactor(), mainQueue,
+                                        [&delegate](int) { delegate.terminate(); });
+  // The session's logout and any other quit of the loop end in the same
+  // clean-up (it runs once).
+  QObject::connect(&application, &QCoreApplication::aboutToQuit,
+                   [&delegate] { delegate.applicationWillTerminate(); });
+
+  mainQueue->post([&delegate] { delegate.applicationDidFinishLaunching(); });
+  return mainQueue->run();
+}
