@@ -1,0 +1,10 @@
+#include "device/protocol/companion_link.h"
+
+namespace vistrelle::device {
+
+CompanionLink& CompanionLink::none() {
+  static CompanionLink link;
+  return link;
+}
+
+}  // namespace vistrelle::device
