@@ -55,5 +55,23 @@ TEST(HalfFloatTest, RoundsToTheNearerNeighbour) {
   EXPECT_EQ(roundToHalf(-(1.0f + 0.7f / 1024.0f)), -(1.0f + 1.0f / 1024.0f));
 }
 
+TEST(HalfFloatTest, BranchlessRoundingAgreesWithTheConversion) {
+  // Every half, every midpoint between neighbours (ties to even) and points
+  // just either side of each midpoint, plus the overflow edge.
+  for (uint32_t h = 0; h < 0x7c00; ++h) {
+    const float value = halfToFloat(uint16_t(h));
+    const float next = halfToFloat(uint16_t(h + 1));
+    const float mid = value + (next - value) / 2;
+    for (float v : {value, mid, std::nextafter(mid, 0.0f), std::nextafter(mid, 1e9f)}) {
+      ASSERT_EQ(roundToHalfBranchless(v), roundToHalf(v)) << v;
+      ASSERT_EQ(roundToHalfBranchless(-v), roundToHalf(-v)) << -v;
+    }
+  }
+  for (float v : {65519.0f, 65520.0f, 1e30f, std::numeric_limits<float>::infinity(), 1e-30f}) {
+    EXPECT_EQ(roundToHalfBranchless(v), roundToHalf(v)) << v;
+  }
+  EXPECT_TRUE(std::isnan(roundToHalfBranchless(std::nanf(""))));
+}
+
 }  // namespace
 }  // namespace vistrelle::ai3d

@@ -46,7 +46,6 @@ class CpuKernelBackend final : public KernelBackend {
  private:
   CpuMap& own(KernelMap& map) const;
   const CpuMap& own(const KernelMap& map) const;
-  void buildRangeTable(float sigmaRange);
   void drawEye(const BgraImageView& frame, const CpuMap* map, const EyeDraw& draw,
                const MutableBgraImageView& target);
 
@@ -56,9 +55,6 @@ class CpuKernelBackend final : public KernelBackend {
   PaddedPlane paddedA_;
   PaddedPlane paddedB_;
   std::vector<float> scratch_;
-  std::vector<float> rangeTable_;
-  float rangeSigma_ = -1;
-  float rangeScale_ = 0;
   std::vector<float> columnU_;
   std::vector<int> columnMapX_;
   std::vector<float> columnMapFx_;
