@@ -29,6 +29,11 @@ void FakeDepthNetwork::setFailure(std::string reason) {
   failure_ = std::move(reason);
 }
 
+ImageInput FakeDepthNetwork::lastImage() const {
+  std::lock_guard lock(mutex_);
+  return lastImage_;
+}
+
 TensorOutput FakeDepthNetwork::run(const ImageInput& image) {
   const int active = ++active_;
   int seen = maxConcurrent_.load();
@@ -41,6 +46,7 @@ TensorOutput FakeDepthNetwork::run(const ImageInput& image) {
   if (delay.count() > 0) std::this_thread::sleep_for(delay);
   lock.lock();
   --active_;
+  lastImage_ = image;
   if (!failure_.empty()) throw std::runtime_error(failure_);
   returnedShape_ = shape_;
   TensorOutput probe{returnedShape_, nullptr};

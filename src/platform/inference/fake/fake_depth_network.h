@@ -30,15 +30,18 @@ class FakeDepthNetwork : public DepthNetwork {
   void setFailure(std::string reason);  // empty: no failure
 
   int runs() const { return runs_.load(); }
+  // The image of the latest run, as given.
+  ImageInput lastImage() const;
   int maxConcurrentRuns() const { return maxConcurrent_.load(); }
 
  private:
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::vector<int> shape_;
   Fill fill_;
   std::chrono::nanoseconds delay_{0};
   std::string failure_;
   std::vector<float> values_;
+  ImageInput lastImage_;
   std::vector<int> returnedShape_;
   std::atomic<int> runs_{0};
   std::atomic<int> active_{0};
