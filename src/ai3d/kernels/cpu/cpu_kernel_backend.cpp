@@ -68,6 +68,76 @@ inline int floorAboveMinusOne(float v) {
   return static_cast<int>(v + 1.0f) - 1;
 }
 
+// One row of an eye view: what stays fixed along the row.
+struct EyeRow {
+  const float* u;       // per column
+  const int* mapA;      // per column: left map column, clamped
+  const int* mapB;      // per column: right map column, clamped
+  const float* mapFx;   // per column
+  const float* mapTop;  // map rows around v
+  const float* mapBottom;
+  float mapFy;
+  float signedDepth;
+  int frameWidth;
+  const uint8_t* frameTop;  // frame rows around v
+  const uint8_t* frameBottom;
+  float frameFy;
+  uint32_t* out;
+};
+
+inline float channel(uint32_t pixel, int shift) {
+  return float((pixel >> shift) & 0xffu);
+}
+
+// Whole pixels are loaded as 32-bit words and the row's fixed values are
+// held in locals, which keeps the loop short.
+template <bool kShift>
+void shadeEyeRow(const EyeRow& row, int x0, int x1) {
+  const float* __restrict u = row.u;
+  const int* __restrict mapA = row.mapA;
+  const int* __restrict mapB = row.mapB;
+  const float* __restrict mapFx = row.mapFx;
+  const float* __restrict mapTop = row.mapTop;
+  const float* __restrict mapBottom = row.mapBottom;
+  const uint8_t* __restrict frameTop = row.frameTop;
+  const uint8_t* __restrict frameBottom = row.frameBottom;
+  uint32_t* __restrict out = row.out;
+  const float mapFy = row.mapFy, depth = row.signedDepth, frameFy = row.frameFy;
+  const int frameWidth = row.frameWidth, lastX = row.frameWidth - 1;
+  for (int x = x0; x < x1; ++x) {
+    float us = u[x];
+    if constexpr (kShift) {
+      const float fx = mapFx[x];
+      const float a0 = mapTop[mapA[x]], b0 = mapTop[mapB[x]];
+      const float a1 = mapBottom[mapA[x]], b1 = mapBottom[mapB[x]];
+      const float upper = a0 + fx * (b0 - a0);
+      const float lower = a1 + fx * (b1 - a1);
+      const float m = upper + mapFy * (lower - upper);
+      const float shifted = us + depth * m;
+      us = shifted < 0.0f ? 0.0f : (shifted > 1.0f ? 1.0f : shifted);
+    }
+    const float fxPos = us * float(frameWidth) - 0.5f;
+    const int fx0 = floorAboveMinusOne(fxPos);
+    const float fx = fxPos - float(fx0);
+    const int a = (fx0 < 0 ? 0 : fx0) * 4;
+    const int b = (fx0 + 1 > lastX ? lastX : fx0 + 1) * 4;
+    uint32_t p00, p01, p10, p11;
+    std::memcpy(&p00, frameTop + a, 4);
+    std::memcpy(&p01, frameTop + b, 4);
+    std::memcpy(&p10, frameBottom + a, 4);
+    std::memcpy(&p11, frameBottom + b, 4);
+    const auto blend = [&](int shift) {
+      const float t0 = channel(p00, shift), t1 = channel(p01, shift);
+      const float d0 = channel(p10, shift), d1 = channel(p11, shift);
+      const float upper = t0 + fx * (t1 - t0);
+      const float lower = d0 + fx * (d1 - d0);
+      const float value = upper + frameFy * (lower - upper);
+      return static_cast<uint32_t>(static_cast<int>(value + 0.5f)) << shift;
+    };
+    out[x] = 0xff000000u | blend(0) | blend(8) | blend(16);
+  }
+}
+
 }  // namespace
 
 CpuKernelBackend::CpuKernelBackend(unsigned threads) : rows_(threads) {}
@@ -425,7 +495,8 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
   const size_t columns = static_cast<size_t>(draw.width);
   if (columnU_.size() < columns) {
     columnU_.resize(columns);
-    columnMapX_.resize(columns);
+    columnMapA_.resize(columns);
+    columnMapB_.resize(columns);
     columnMapFx_.resize(columns);
   }
   for (int x = x0; x < x1; ++x) {
@@ -433,7 +504,8 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
     columnU_[static_cast<size_t>(x)] = u;
     const float mx = u * float(mapWidth) - 0.5f;
     const int mx0 = floorAboveMinusOne(mx);
-    columnMapX_[static_cast<size_t>(x)] = mx0;
+    columnMapA_[static_cast<size_t>(x)] = std::clamp(mx0, 0, mapWidth - 1);
+    columnMapB_[static_cast<size_t>(x)] = std::clamp(mx0 + 1, 0, mapWidth - 1);
     columnMapFx_[static_cast<size_t>(x)] = mx - float(mx0);
   }
   const float s = draw.signedDepth;
@@ -476,32 +548,23 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
         m0 = map->row(std::clamp(my0, 0, mapHeight - 1));
         m1 = map->row(std::clamp(my0 + 1, 0, mapHeight - 1));
       }
-      for (int x = x0; x < x1; ++x) {
-        const float u = columnU_[static_cast<size_t>(x)];
-        float us = u;
-        if (map != nullptr) {
-          const int mx0 = columnMapX_[static_cast<size_t>(x)];
-          const float fx = columnMapFx_[static_cast<size_t>(x)];
-          const int a = std::clamp(mx0, 0, mapWidth - 1);
-          const int b = std::clamp(mx0 + 1, 0, mapWidth - 1);
-          const float upper = m0[a] + fx * (m0[b] - m0[a]);
-          const float lower = m1[a] + fx * (m1[b] - m1[a]);
-          const float m = upper + my * (lower - upper);
-          us = std::clamp(u + s * m, 0.0f, 1.0f);
-        }
-        const float fxPos = us * float(frameWidth) - 0.5f;
-        const int fx0 = floorAboveMinusOne(fxPos);
-        const float fx = fxPos - float(fx0);
-        const size_t a = static_cast<size_t>(std::clamp(fx0, 0, frameWidth - 1)) * 4;
-        const size_t b = static_cast<size_t>(std::clamp(fx0 + 1, 0, frameWidth - 1)) * 4;
-        for (int c = 0; c < 3; ++c) {
-          const float upper = float(top[a + c]) + fx * (float(top[b + c]) - float(top[a + c]));
-          const float lower =
-              float(bottom[a + c]) + fx * (float(bottom[b + c]) - float(bottom[a + c]));
-          const float value = upper + fy * (lower - upper);
-          out[4 * x + c] = static_cast<uint8_t>(value + 0.5f);
-        }
-        out[4 * x + 3] = 255;
+      EyeRow row{columnU_.data(),
+                 columnMapA_.data(),
+                 columnMapB_.data(),
+                 columnMapFx_.data(),
+                 m0,
+                 m1,
+                 my,
+                 s,
+                 frameWidth,
+                 top,
+                 bottom,
+                 fy,
+                 reinterpret_cast<uint32_t*>(out)};
+      if (map != nullptr) {
+        shadeEyeRow<true>(row, x0, x1);
+      } else {
+        shadeEyeRow<false>(row, x0, x1);
       }
     }
   });

@@ -56,7 +56,8 @@ class CpuKernelBackend final : public KernelBackend {
   PaddedPlane paddedB_;
   std::vector<float> scratch_;
   std::vector<float> columnU_;
-  std::vector<int> columnMapX_;
+  std::vector<int> columnMapA_;
+  std::vector<int> columnMapB_;
   std::vector<float> columnMapFx_;
 };
 
