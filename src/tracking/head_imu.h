@@ -12,6 +12,7 @@
 
 #include "tracking/head_imu_clock.h"
 #include "tracking/head_imu_records.h"
+#include "tracking/imu_axis_filter.h"
 #include "tracking/m_base.h"
 #include "tracking/m_filter_euro.h"
 #include "tracking/m_imu_3dof.h"
@@ -120,7 +121,9 @@ struct head_imu_module {
   bool have_last_float_time = false;
   uint64_t last_float_time_ns = 0;  // monotonic
 
+  // Smoothing filters set up for callers; the module itself runs neither.
   m_filter_euro_quat quaternion_filter{};
+  imu_axis_filter axis_filter{};
   bool temperature_bias_enabled = true;
 };
 
