@@ -152,12 +152,16 @@ void USBDeviceMonitor::start() {
   loop_.enter();
   std::vector<Pair> pairs;
   // However start() ends, it waits for what it queued, so that no handler
-  // runs after it has returned, and it lets the next run begin.
+  // runs after it has returned, drops its subscriptions and lets the next run
+  // begin.
   struct Leave {
     MonitorLoop& loop;
     std::vector<Pair>& pairs;
     ~Leave() {
       for (Pair& pair : pairs) pair.queue->sync([] {});
+      // Unsubscribed before leave(): a destructor waiting for this run may
+      // free the monitor the moment leave() returns.
+      pairs.clear();
       loop.leave();
     }
   } leave{loop_, pairs};
