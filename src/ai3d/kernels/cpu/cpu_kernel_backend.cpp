@@ -68,6 +68,22 @@ inline int floorAboveMinusOne(float v) {
   return static_cast<int>(v + 1.0f) - 1;
 }
 
+// One tap of the smoothing for a whole row. Selects, not branches: a
+// non-finite tap weighs nothing; the compiler runs it in vector lanes.
+void accumulateTap(const float* __restrict q, const float* __restrict centre, float spatial,
+                   float rangeFactor, int width, float* __restrict sum, float* __restrict weights) {
+  for (int x = 0; x < width; ++x) {
+    const float value = q[x];
+    const bool ok = (std::fabs(value) <= kLargest) & (std::fabs(centre[x]) <= kLargest);
+    const float diff = ok ? value - centre[x] : 0.0f;
+    const float w = expNonPositive(spatial + diff * diff * rangeFactor);
+    const float weight = ok ? w : 0.0f;
+    const float term = ok ? value : 0.0f;
+    sum[x] += weight * term;
+    weights[x] += weight;
+  }
+}
+
 // One row of an eye view: what stays fixed along the row.
 struct EyeRow {
   const float* u;       // per column
@@ -222,8 +238,12 @@ void CpuKernelBackend::read(const KernelMap& source, std::span<uint16_t> target)
                                 " values, the map " + std::to_string(count));
   }
   std::lock_guard lock(mutex_);
-  const float* values = in.data();
-  for (size_t i = 0; i < count; ++i) target[i] = floatToHalf(values[i]);
+  const size_t width = static_cast<size_t>(in.width());
+  rows_.run(in.height(), [&](int begin, int end) {
+    for (size_t i = size_t(begin) * width; i < size_t(end) * width; ++i) {
+      target[i] = floatToHalf(in.data()[i]);
+    }
+  });
 }
 
 void CpuKernelBackend::copy(const KernelMap& source, KernelMap& target) {
@@ -316,17 +336,7 @@ void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothe
         for (int i = -radius; i <= radius; ++i) {
           const float spatial = -float(i * i + j * j) / (2.0f * sigmaSpatial * sigmaSpatial);
           const float* q = row + i;
-          for (int x = 0; x < width; ++x) {
-            // Selects, not branches: a non-finite tap weighs nothing.
-            const float value = q[x];
-            const bool ok = (std::fabs(value) <= kLargest) & (std::fabs(centre[x]) <= kLargest);
-            const float diff = ok ? value - centre[x] : 0.0f;
-            const float w = expNonPositive(spatial + diff * diff * rangeFactor);
-            const float weight = ok ? w : 0.0f;
-            const float term = ok ? value : 0.0f;
-            sum[x] += weight * term;
-            weights[x] += weight;
-          }
+          accumulateTap(q, centre, spatial, rangeFactor, width, sum, weights);
         }
       }
       for (int x = 0; x < width; ++x) {

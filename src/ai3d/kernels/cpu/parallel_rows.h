@@ -5,7 +5,8 @@
 //   pool.run(height, [&](int begin, int end) { for (int y = begin; y < end; ++y) ... });
 //
 // One run at a time; run() returns when every row is done. The body must
-// not throw.
+// not throw. Between runs that follow closely (the passes of one frame) the
+// workers spin briefly instead of sleeping, so a pass does not pay a wake-up.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace vistrelle::ai3d {
@@ -48,9 +50,9 @@ class ParallelRows {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
-  uint64_t generation_ = 0;
-  unsigned busy_ = 0;
-  bool stopping_ = false;
+  std::atomic<uint64_t> generation_{0};
+  std::atomic<int> busy_{0};
+  std::atomic<bool> stopping_{false};
   Function function_ = nullptr;
   void* context_ = nullptr;
   int rows_ = 0;
