@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/protocol/glass_commands.h"
@@ -480,6 +481,30 @@ TEST_F(SimGlassesTest, BootLoaderEntryIsRecordedAndHandedToTheHook) {
   EXPECT_EQ(log[1].params, (Value::Map{{"value", 1}}));
   EXPECT_TRUE(log[1].applied);
   EXPECT_FALSE(log[2].applied);
+}
+
+// Commands come from the callers' threads while the stream runs on the
+// glasses' executor.
+TEST_F(SimGlassesTest, CommandsFromAnotherThreadWhileStreaming) {
+  plugIn(SimGlassesModel::secondGeneration());
+  send([](auto& r) { return device::glass_cmd_set_imu_enabled(r, false); });
+  std::thread caller([this] {
+    for (int level = 0; level < 200; ++level) {
+      GlassCommandReport report;
+      device::glass_cmd_set_volume(level, report);
+      EXPECT_EQ(glasses_->receiveOutputReport(report), 0);
+      device::glass_cmd_get_wear_info(report, thresholds_);
+      EXPECT_EQ(glasses_->receiveOutputReport(report), 0);
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    executor_->advanceBy(1ms);
+  }
+  caller.join();
+  executor_->runUntilIdle();
+  EXPECT_EQ(glasses_->commandLog().size(), 401u);
+  EXPECT_EQ(glasses_->state().volume, 199);
+  EXPECT_EQ(received_.size(), 200u + 200u);
 }
 
 }  // namespace
