@@ -165,6 +165,8 @@ void USBDeviceMonitor::start() {
       loop.leave();
     }
   } leave{loop_, pairs};
+  // A stop that came first: nothing is subscribed, opened or announced.
+  if (loop_.stopRequested()) return;
 
   for (size_t i = 0; i < deviceMatches_.size(); ++i) {
     Pair pair;

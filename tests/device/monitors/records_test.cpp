@@ -22,7 +22,7 @@ TEST(UsbRequestType, PacksDirectionTypeAndRecipient) {
       {1, 2, 3, 0xC3},  // vendor, other
       {0, 2, 2, 0x42},  // vendor, endpoint
       {1, 3, 31, 0xFF},
-      // Parts wider than their fields are cut to them.
+      // Values wider than their fields are cut to them.
       {2, 4, 32, 0x00},
       {3, 7, 63, 0xFF},
   };

@@ -275,16 +275,20 @@ TEST_F(UsbMonitorTest, AnArrivalSeenTwiceIsAnnouncedAndOpenedOnce) {
 }
 
 TEST_F(UsbMonitorTest, StopEndsStartFromAnotherThread) {
-  // A stop that comes first makes start() return at once.
+  // A stop that comes first makes start() return at once, announcing nothing.
+  backend->attach(device(kGlasses, 3));
   makeMonitor({kGlasses});
   monitor->stop();
   monitor->start();
   EXPECT_EQ(backend->watcherCount(), 0u);
+  EXPECT_EQ(backend->openCalls(), 0);
+  EXPECT_TRUE(recorder.notes().empty());
 
   // Once ended it can run again, and stop() ends a run blocked in poll().
   thread = std::thread([this] { monitor->start(); });
   ASSERT_TRUE(eventually([&] { return backend->watcherCount() == 1; }));
   EXPECT_THROW(monitor->start(), std::logic_error);
+  ASSERT_TRUE(recorder.waitFor(1));
   monitor->stop();
   thread.join();
   EXPECT_EQ(backend->watcherCount(), 0u);
