@@ -98,8 +98,7 @@ int32_t SimGlasses::receiveOutputReport(uint8_t reportId, std::span<const uint8_
   std::optional<Pending> pending;
   {
     std::lock_guard lock(mutex_);
-    if (!state_.attached || reportId != GlassCommandReport::kReportId ||
-        bytes.size() < GlassCommandReport::kSize) {
+    if (!state_.attached) {
       return -1;
     }
     const auto report = GlassCommandReport::fromBytes(bytes);
@@ -110,6 +109,11 @@ int32_t SimGlasses::receiveOutputReport(uint8_t reportId, std::span<const uint8_
     record.command = report.command();
     record.name = commandName(record.group, record.command);
     record.report = report;
+    if (reportId != GlassCommandReport::kReportId || bytes.size() < GlassCommandReport::kSize) {
+      // Received but refused, as the device refuses a report it has no slot for.
+      log_.push_back(std::move(record));
+      return -1;
+    }
     bool enterBootLoader = false;
     if (!state_.inBootLoader && report.length() == GlassCommandReport::kSize) {
       if (auto replyReport = apply(report, record, enterBootLoader)) {

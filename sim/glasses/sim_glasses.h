@@ -79,8 +79,9 @@ class SimGlasses : public std::enable_shared_from_this<SimGlasses> {
   // Unplugging: every stream stops, reports not yet delivered are lost.
   void detach();
 
-  // One output report.  0 when the glasses took it (even one they ignore),
-  // -1 when they are not attached or it is not a 64-byte report with ID 2.
+  // One output report, logged unless the glasses are not attached.  0 when
+  // the glasses took it (even one they ignore), -1 when they are not attached
+  // or it is not a 64-byte report with ID 2.
   int32_t receiveOutputReport(uint8_t reportId, std::span<const uint8_t> report);
   int32_t receiveOutputReport(const device::GlassCommandReport& report) {
     return receiveOutputReport(device::GlassCommandReport::kReportId, report.bytes());

@@ -448,7 +448,13 @@ TEST_F(SimGlassesTest, RefusedReportsAndUnplugging) {
   device::glass_cmd_get_firmware_version(report);
   EXPECT_EQ(glasses_->receiveOutputReport(1, report.bytes()), -1);
   EXPECT_EQ(glasses_->receiveOutputReport(2, report.bytes().first(63)), -1);
-  EXPECT_TRUE(glasses_->commandLog().empty());
+  const auto log = glasses_->commandLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].reportId, 1);
+  EXPECT_FALSE(log[0].applied);
+  EXPECT_FALSE(log[1].applied);
+  executor_->runUntilIdle();
+  EXPECT_TRUE(received_.empty());
 
   // A reply still queued when the glasses go is lost.
   EXPECT_EQ(glasses_->receiveOutputReport(report), 0);

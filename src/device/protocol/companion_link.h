@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "device/protocol/bias_collector.h"
+#include "device/protocol/immersion_store.h"
 #include "platform/notify/value.h"
 
 namespace vistrelle::device {
@@ -16,10 +17,10 @@ namespace vistrelle::device {
 // queue and the calibration panel's queue use the server too, so each
 // override must be safe against them (hop to the main queue or lock).
 //   changeImmersion(level)  the glasses changed their immersion level on
-//                           their own (group 2, command 9); the server
-//                           forwards it to the command layer's
-//                           changeImmersion:, which stores it as the
-//                           immersion setting.
+//                           their own (group 2, command 9); by default it is
+//                           forwarded to the ImmersionStore given to the
+//                           constructor (the command layer's
+//                           changeImmersion:), as the server does.
 //   setImuId(id)            IMU identifier from the version reply: 112 ('p'),
 //                           67 ('C') or 0.
 //   setOffsetDict(dict)     the latest IMU offset message,
@@ -30,11 +31,12 @@ namespace vistrelle::device {
 //   biasTable()             the collector the parser adds bias replies to;
 //                           the server owns it, the calibration panel resets
 //                           it and sends its biasDict().
-// The defaults do nothing (and collect into a table of their own), which is
-// what the parser talks to until a server is connected.
+// The other defaults do nothing (and collect into a table of their own),
+// which is what the parser talks to until a server is connected.
 class CompanionLink {
  public:
-  CompanionLink() = default;
+  explicit CompanionLink(ImmersionStore& immersion = ImmersionStore::none())
+      : immersion_(immersion) {}
   virtual ~CompanionLink() = default;
   CompanionLink(const CompanionLink&) = delete;
   CompanionLink& operator=(const CompanionLink&) = delete;
@@ -42,13 +44,14 @@ class CompanionLink {
   // The do-nothing link.
   static CompanionLink& none();
 
-  virtual void changeImmersion(int32_t /*level*/) {}
+  virtual void changeImmersion(int32_t level) { immersion_.changeImmersion(level); }
   virtual void setImuId(int64_t /*imuId*/) {}
   virtual void setOffsetDict(const Value::Map& /*offsetDict*/) {}
   virtual void sendTextMessageWithDict(const Value::Map& /*message*/) {}
   virtual BiasCollector& biasTable() { return ownTable_; }
 
  private:
+  ImmersionStore& immersion_;
   BiasCollector ownTable_;
 };
 

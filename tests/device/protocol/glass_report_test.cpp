@@ -382,6 +382,24 @@ TEST_F(GlassReportTest, OtherGroupsCommandsAndLengthsAreIgnored) {
   }
 }
 
+// Without an override the link hands the level on to the command layer's
+// store.
+TEST(CompanionLinkDefault, ImmersionReachesTheStore) {
+  struct RecordingStore : ImmersionStore {
+    void changeImmersion(int32_t value) override { values.push_back(value); }
+    std::vector<int32_t> values;
+  } store;
+  CompanionLink link(store);
+  NotificationCenter center;
+  WearThresholds thresholds;
+  GlassReport parser(center, link, thresholds, [](std::string_view) {});
+  auto report = reply(2, 9);
+  report.setU8(12, 33);
+  GlassReportOutputs outputs;
+  parser.parseInputReport(2, report.bytes(), outputs);
+  EXPECT_EQ(store.values, std::vector<int32_t>{33});
+}
+
 TEST(QuatIsValid, NaNOrAllZeroIsInvalid) {
   EXPECT_TRUE(quat_is_valid(0, 0, 0, 1));
   EXPECT_TRUE(quat_is_valid(-0.0f, 0, 1e-30f, 0));

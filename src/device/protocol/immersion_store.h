@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vistrelle::device {
+
+// Where an immersion level the glasses report on their own is kept: the
+// command layer's changeImmersion:, which stores it as the immersion setting
+// (and sends it back to the glasses at the next connection).  The command
+// layer implements this; until then nothing is stored.
+class ImmersionStore {
+ public:
+  virtual ~ImmersionStore() = default;
+  virtual void changeImmersion(int32_t /*value*/) {}
+
+  // The store that keeps nothing.
+  static ImmersionStore& none();
+};
+
+}  // namespace vistrelle::device
