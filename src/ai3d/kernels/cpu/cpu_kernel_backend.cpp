@@ -186,9 +186,10 @@ std::shared_ptr<KernelMap> CpuKernelBackend::acquireMap(int width, int height) {
   std::lock_guard lock(mutex_);
   std::shared_ptr<CpuMap>* spare = nullptr;
   for (auto& entry : pool_) {
-    if (entry.use_count() != 1) continue;  // someone still holds it
+    // Only the pool holds it: free. Its contents are only ever touched by
+    // this back-end under its lock, which orders the last use before reuse.
+    if (entry.use_count() != 1) continue;
     if (entry->width() == width && entry->height() == height) {
-      std::atomic_thread_fence(std::memory_order_acquire);
       return entry;
     }
     spare = &entry;

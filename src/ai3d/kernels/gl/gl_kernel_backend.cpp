@@ -186,9 +186,10 @@ std::shared_ptr<KernelMap> GlKernelBackend::acquireMap(int width, int height) {
   Resources& r = *resources_;
   PoolEntry* spare = nullptr;
   for (PoolEntry& entry : r.pool) {
+    // Only the pool holds it: free. Its texture is only ever touched under
+    // the context lock, which orders the last use before reuse.
     if (entry.map.use_count() != 1) continue;
     if (entry.map->width() == width && entry.map->height() == height) {
-      std::atomic_thread_fence(std::memory_order_acquire);
       return entry.map;
     }
     spare = &entry;
