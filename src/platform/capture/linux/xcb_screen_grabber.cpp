@@ -1,0 +1,349 @@
+#include "platform/capture/linux/xcb_screen_grabber.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/randr.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "platform/dispatch/clock.h"
+
+namespace vistrelle::capture {
+namespace {
+
+// Replies are malloc'ed by xcb.
+template <typename T>
+struct ReplyDeleter {
+  void operator()(T* reply) const { std::free(reply); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, ReplyDeleter<T>>;
+
+struct ConnectionDeleter {
+  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+
+// Frames in flight: the one being written, the pipeline's mailbox, the one
+// being worked on and the one the views still show.
+constexpr size_t kPoolFrames = 5;
+
+// Root-window pseudo display where RandR offers no monitors.
+constexpr uint32_t kRootDisplayId = 1;
+
+std::string atomName(xcb_connection_t* connection, xcb_atom_t atom) {
+  Reply<xcb_get_atom_name_reply_t> reply(
+      xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, atom), nullptr));
+  if (!reply) return {};
+  return std::string(xcb_get_atom_name_name(reply.get()),
+                     static_cast<size_t>(xcb_get_atom_name_name_length(reply.get())));
+}
+
+// Source-over of a premultiplied ARGB pixel onto an opaque BGRA pixel.
+void blendCursorPixel(uint32_t argb, uint8_t* bgra) {
+  const uint32_t alpha = argb >> 24;
+  if (alpha == 0) return;
+  const uint32_t inverse = 255 - alpha;
+  const uint32_t channels[3] = {argb & 0xff, (argb >> 8) & 0xff, (argb >> 16) & 0xff};
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t value = channels[c] + (bgra[c] * inverse + 127) / 255;
+    bgra[c] = static_cast<uint8_t>(std::min<uint32_t>(value, 255));
+  }
+}
+
+}  // namespace
+
+struct XcbScreenGrabber::Impl {
+  std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection;
+  xcb_screen_t* screen = nullptr;
+  bool hasShm = false;
+  bool hasRandr = false;
+  bool hasXfixes = false;
+
+  // The opened display.
+  std::optional<DisplayInfo> display;
+  bool showCursor = true;
+  xcb_shm_seg_t segment = 0;
+  int shmId = -1;
+  uint8_t* shmData = nullptr;
+  size_t shmBytes = 0;
+  CaptureFramePool pool{kPoolFrames};
+
+  ~Impl() { releaseSegment(); }
+
+  void releaseSegment() {
+    if (shmData != nullptr) {
+      if (connection && !xcb_connection_has_error(connection.get())) {
+        xcb_shm_detach(connection.get(), segment);
+        xcb_flush(connection.get());
+      }
+      shmdt(shmData);
+      shmData = nullptr;
+    }
+    shmBytes = 0;
+  }
+
+  bool attachSegment(size_t bytes, std::string* reason) {
+    releaseSegment();
+    shmId = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (shmId < 0) {
+      *reason = std::string("shmget: ") + std::strerror(errno);
+      return false;
+    }
+    void* address = shmat(shmId, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+      *reason = std::string("shmat: ") + std::strerror(errno);
+      shmctl(shmId, IPC_RMID, nullptr);
+      return false;
+    }
+    segment = xcb_generate_id(connection.get());
+    xcb_generic_error_t* error = xcb_request_check(
+        connection.get(),
+        xcb_shm_attach_checked(connection.get(), segment, static_cast<uint32_t>(shmId), 0));
+    // Marked for removal now: the segment goes away with the last detach,
+    // even if this process dies.
+    shmctl(shmId, IPC_RMID, nullptr);
+    if (error != nullptr) {
+      std::free(error);
+      shmdt(address);
+      *reason = "the X server cannot attach shared memory";
+      return false;
+    }
+    shmData = static_cast<uint8_t*>(address);
+    shmBytes = bytes;
+    return true;
+  }
+
+  std::vector<DisplayInfo> monitors() {
+    std::vector<DisplayInfo> list;
+    if (hasRandr) {
+      Reply<xcb_randr_get_monitors_reply_t> reply(xcb_randr_get_monitors_reply(
+          connection.get(), xcb_randr_get_monitors(connection.get(), screen->root, 0), nullptr));
+      if (reply) {
+        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+             xcb_randr_monitor_info_next(&it)) {
+          const xcb_randr_monitor_info_t* info = it.data;
+          DisplayInfo display;
+          const int outputs = xcb_randr_monitor_info_outputs_length(info);
+          // The first output's id names the monitor the way a display id
+          // names a screen; a monitor without outputs goes by its name atom.
+          display.id = outputs > 0 ? xcb_randr_monitor_info_outputs(info)[0] : info->name;
+          display.name = atomName(connection.get(), info->name);
+          display.x = info->x;
+          display.y = info->y;
+          display.width = info->width;
+          display.height = info->height;
+          display.primary = info->primary != 0;
+          if (display.width > 0 && display.height > 0) list.push_back(display);
+        }
+      }
+    }
+    if (list.empty()) {
+      list.push_back(DisplayInfo{kRootDisplayId, "root", 0, 0, screen->width_in_pixels,
+                                 screen->height_in_pixels, true});
+    }
+    return list;
+  }
+
+  void drawCursor(CaptureFrame& frame) {
+    Reply<xcb_xfixes_get_cursor_image_reply_t> cursor(xcb_xfixes_get_cursor_image_reply(
+        connection.get(), xcb_xfixes_get_cursor_image(connection.get()), nullptr));
+    if (!cursor) return;
+    const uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
+    const int left = cursor->x - cursor->xhot - display->x;
+    const int top = cursor->y - cursor->yhot - display->y;
+    for (int cy = 0; cy < cursor->height; ++cy) {
+      const int y = top + cy;
+      if (y < 0 || y >= frame.height()) continue;
+      for (int cx = 0; cx < cursor->width; ++cx) {
+        const int x = left + cx;
+        if (x < 0 || x >= frame.width()) continue;
+        blendCursorPixel(pixels[cy * cursor->width + cx], frame.row(y) + 4 * x);
+      }
+    }
+  }
+};
+
+std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::connect(const char* displayName,
+                                                            std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  const char* name = displayName != nullptr ? displayName : std::getenv("DISPLAY");
+  if (name == nullptr || *name == '\0') {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    *reason = wayland != nullptr && *wayland != '\0'
+                  ? "screen capture needs an X11 display: this is a Wayland session without "
+                    "Xwayland (DISPLAY is not set)"
+                  : "screen capture needs an X11 display: DISPLAY is not set";
+    return nullptr;
+  }
+  auto impl = std::make_unique<Impl>();
+  int screenNumber = 0;
+  impl->connection.reset(xcb_connect(name, &screenNumber));
+  if (xcb_connection_has_error(impl->connection.get())) {
+    *reason = std::string("cannot open X11 display \"") + name + "\"";
+    return nullptr;
+  }
+  auto screens = xcb_setup_roots_iterator(xcb_get_setup(impl->connection.get()));
+  for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
+  if (!screens.rem) {
+    *reason = std::string("X11 display \"") + name + "\" has no such screen";
+    return nullptr;
+  }
+  impl->screen = screens.data;
+  if (impl->screen->root_depth != 24 && impl->screen->root_depth != 32) {
+    *reason = "only 24- and 32-bit X11 screens can be captured";
+    return nullptr;
+  }
+  xcb_connection_t* connection = impl->connection.get();
+
+  const auto* shm = xcb_get_extension_data(connection, &xcb_shm_id);
+  if (shm != nullptr && shm->present) {
+    Reply<xcb_shm_query_version_reply_t> version(
+        xcb_shm_query_version_reply(connection, xcb_shm_query_version(connection), nullptr));
+    impl->hasShm = version != nullptr;
+  }
+  const auto* randr = xcb_get_extension_data(connection, &xcb_randr_id);
+  if (randr != nullptr && randr->present) {
+    Reply<xcb_randr_query_version_reply_t> version(xcb_randr_query_version_reply(
+        connection, xcb_randr_query_version(connection, 1, 5), nullptr));
+    impl->hasRandr =
+        version != nullptr && (version->major_version > 1 ||
+                               (version->major_version == 1 && version->minor_version >= 5));
+  }
+  const auto* xfixes = xcb_get_extension_data(connection, &xcb_xfixes_id);
+  if (xfixes != nullptr && xfixes->present) {
+    Reply<xcb_xfixes_query_version_reply_t> version(xcb_xfixes_query_version_reply(
+        connection, xcb_xfixes_query_version(connection, 4, 0), nullptr));
+    impl->hasXfixes = version != nullptr;
+  }
+  return std::unique_ptr<XcbScreenGrabber>(new XcbScreenGrabber(std::move(impl)));
+}
+
+XcbScreenGrabber::XcbScreenGrabber(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+XcbScreenGrabber::~XcbScreenGrabber() = default;
+
+std::vector<DisplayInfo> XcbScreenGrabber::displays() {
+  if (broken()) return {};
+  return impl_->monitors();
+}
+
+uint32_t XcbScreenGrabber::mainDisplayId() {
+  const std::vector<DisplayInfo> list = displays();
+  for (const DisplayInfo& display : list) {
+    if (display.primary) return display.id;
+  }
+  return list.empty() ? 0 : list.front().id;
+}
+
+bool XcbScreenGrabber::usesSharedMemory() const {
+  return impl_->hasShm;
+}
+
+bool XcbScreenGrabber::broken() const {
+  return xcb_connection_has_error(impl_->connection.get()) != 0;
+}
+
+bool XcbScreenGrabber::open(uint32_t displayId, bool showCursor, std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  impl_->display.reset();
+  impl_->releaseSegment();
+  for (const DisplayInfo& display : displays()) {
+    if (display.id != displayId) continue;
+    // Clip to the root: a monitor may reach past it during a mode change.
+    DisplayInfo clipped = display;
+    clipped.x = std::clamp(display.x, 0, static_cast<int>(impl_->screen->width_in_pixels));
+    clipped.y = std::clamp(display.y, 0, static_cast<int>(impl_->screen->height_in_pixels));
+    clipped.width =
+        std::min(display.x + display.width, static_cast<int>(impl_->screen->width_in_pixels)) -
+        clipped.x;
+    clipped.height =
+        std::min(display.y + display.height, static_cast<int>(impl_->screen->height_in_pixels)) -
+        clipped.y;
+    if (clipped.width <= 0 || clipped.height <= 0) {
+      *reason = "display " + std::to_string(displayId) + " lies outside the screen";
+      return false;
+    }
+    const size_t bytes = static_cast<size_t>(clipped.width) * clipped.height * 4;
+    if (impl_->hasShm && !impl_->attachSegment(bytes, reason)) {
+      impl_->hasShm = false;  // e.g. a remote server: fall back to GetImage
+    }
+    impl_->display = clipped;
+    impl_->showCursor = showCursor;
+    return true;
+  }
+  *reason = "no display with id " + std::to_string(displayId);
+  return false;
+}
+
+std::shared_ptr<CaptureFrame> XcbScreenGrabber::grab(std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  if (!impl_->display) {
+    *reason = "no display is open";
+    return nullptr;
+  }
+  if (broken()) {
+    *reason = "the X11 connection is lost";
+    return nullptr;
+  }
+  const DisplayInfo& display = *impl_->display;
+  std::shared_ptr<CaptureFrame> frame = impl_->pool.acquire(display.width, display.height);
+  if (!frame) {
+    *reason = "every capture frame is still in use";
+    return nullptr;
+  }
+  xcb_connection_t* connection = impl_->connection.get();
+  const uint8_t* pixels = nullptr;
+  Reply<xcb_get_image_reply_t> plain;
+  xcb_generic_error_t* error = nullptr;
+  if (impl_->hasShm && impl_->shmData != nullptr) {
+    Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+        connection,
+        xcb_shm_get_image(connection, impl_->screen->root, static_cast<int16_t>(display.x),
+                          static_cast<int16_t>(display.y), static_cast<uint16_t>(display.width),
+                          static_cast<uint16_t>(display.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                          impl_->segment, 0),
+        &error));
+    if (reply) pixels = impl_->shmData;
+  } else {
+    plain.reset(xcb_get_image_reply(
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, impl_->screen->root,
+                      static_cast<int16_t>(display.x), static_cast<int16_t>(display.y),
+                      static_cast<uint16_t>(display.width), static_cast<uint16_t>(display.height),
+                      ~0u),
+        &error));
+    if (plain && static_cast<size_t>(xcb_get_image_data_length(plain.get())) >=
+                     static_cast<size_t>(display.width) * display.height * 4) {
+      pixels = xcb_get_image_data(plain.get());
+    }
+  }
+  if (error != nullptr) {
+    *reason = "the X server refused the image (error " + std::to_string(error->error_code) + ")";
+    std::free(error);
+    return nullptr;
+  }
+  if (pixels == nullptr) {
+    *reason = broken() ? "the X11 connection is lost" : "the X server sent no image";
+    return nullptr;
+  }
+  const size_t rowBytes = static_cast<size_t>(display.width) * 4;
+  for (int y = 0; y < display.height; ++y) {
+    uint8_t* row = frame->row(y);
+    std::memcpy(row, pixels + rowBytes * static_cast<size_t>(y), rowBytes);
+    for (int x = 0; x < display.width; ++x) row[4 * x + 3] = 255;
+  }
+  if (impl_->showCursor && impl_->hasXfixes) impl_->drawCursor(*frame);
+  frame->setTimestamp(dispatch::SteadyClock::monotonicNow());
+  return frame;
+}
+
+}  // namespace vistrelle::capture

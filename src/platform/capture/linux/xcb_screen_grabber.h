@@ -1,0 +1,42 @@
+// XcbScreenGrabber: X11 capture over xcb.  Frames are copied out of a
+// shared-memory segment (MIT-SHM; plain GetImage where the server lacks it),
+// displays are RandR monitors (the primary one is the main display, so the
+// glasses' own output is never captured and fed back), and the cursor is
+// drawn in from XFixes.  X leaves the fourth byte undefined: it is set to 255.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/capture/capture_frame_pool.h"
+#include "platform/capture/screen_grabber.h"
+
+namespace vistrelle::capture {
+
+class XcbScreenGrabber : public ScreenGrabber {
+ public:
+  // displayName null means $DISPLAY. Null with the reason when no X11
+  // display can be read (none given, a Wayland-only session, or the server
+  // refuses the connection).
+  static std::unique_ptr<XcbScreenGrabber> connect(const char* displayName, std::string* reason);
+
+  ~XcbScreenGrabber() override;
+  XcbScreenGrabber(const XcbScreenGrabber&) = delete;
+  XcbScreenGrabber& operator=(const XcbScreenGrabber&) = delete;
+
+  std::vector<DisplayInfo> displays() override;
+  uint32_t mainDisplayId() override;
+  bool open(uint32_t displayId, bool showCursor, std::string* reason) override;
+  std::shared_ptr<CaptureFrame> grab(std::string* reason) override;
+  bool broken() const override;
+
+  bool usesSharedMemory() const;
+
+  struct Impl;
+
+ private:
+  explicit XcbScreenGrabber(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vistrelle::capture
