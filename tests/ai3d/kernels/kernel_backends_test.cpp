@@ -106,6 +106,26 @@ TEST_P(KernelBackendTest, DepthSmoothingMatchesReference) {
   }
 }
 
+TEST_P(KernelBackendTest, DepthSmoothingSkipsNonFiniteDepths) {
+  Plane depth = testing::randomPlane(17, 33, 30);
+  depth.ref(5, 5) = std::nanf("");
+  depth.ref(12, 20) = INFINITY;
+  const StereoParams params = makeStereoParams(600.0f, 0.2f, 17, 33, 0.01f);
+  auto d = testing::upload(backend(), depth);
+  auto out = testing::poisoned(backend(), 17, 33);
+  backend().depthSmoothing(*d, *out, params);
+  const Plane got = testing::readBack(backend(), *out);
+  EXPECT_TRUE(std::isnan(got.at(5, 5)));
+  EXPECT_EQ(got.at(12, 20), INFINITY);
+  Plane finiteOnly = got;
+  finiteOnly.ref(5, 5) = 0;
+  finiteOnly.ref(12, 20) = 0;
+  Plane want = reference::depthSmoothing(depth, params);
+  want.ref(5, 5) = 0;
+  want.ref(12, 20) = 0;
+  expectClose(finiteOnly, want, "smoothing next to non-finite depths");
+}
+
 // Values whose reach kw*v + 0.5 lies within 1e-3 of a whole pixel are moved
 // away from it, so that exactness does not hang on a rounding coin-toss.
 Plane stereoFixture(int width, int height, uint32_t seed, float kw) {

@@ -80,10 +80,15 @@ inline Plane depthSmoothing(const Plane& d, const StereoParams& k) {
   for (int y = 0; y < d.height; ++y) {
     for (int x = 0; x < d.width; ++x) {
       const double centre = d.at(x, y);
+      if (!std::isfinite(centre)) {
+        out.ref(x, y) = float(centre);
+        continue;
+      }
       double sum = 0, weights = 0;
       for (int j = -r; j <= r; ++j) {
         for (int i = -r; i <= r; ++i) {
           const double q = d.at(x + i, y + j);
+          if (!std::isfinite(q)) continue;  // a non-finite depth weighs nothing
           const double w = std::exp(-(i * i + j * j) / (2 * ss * ss) -
                                     (q - centre) * (q - centre) / (2 * sr * sr));
           sum += w * q;

@@ -43,10 +43,12 @@ inline bool finite(float v) {
 }
 
 constexpr float kLargest = std::numeric_limits<float>::max();
+// Stands in for a non-finite depth in the smoothing: far from every half.
+constexpr float kFar = 1e18f;
 
 // exp(x) for x <= 0 from a polynomial for 2^f, in plain float and int
 // arithmetic that vectorises (no table, no library call). Relative error
-// below 2e-7; values under 2^-126 flush to 0.
+// about 1e-5 down to exp(-80); results under 2^-126 flush to 2^-126 or less.
 inline float expNonPositive(float x) {
   const float scaled = x * 1.44269504f;
   const float t = scaled < -126.0f ? -126.0f : scaled;
@@ -68,19 +70,17 @@ inline int floorAboveMinusOne(float v) {
   return static_cast<int>(v + 1.0f) - 1;
 }
 
-// One tap of the smoothing for a whole row. Selects, not branches: a
-// non-finite tap weighs nothing; the compiler runs it in vector lanes.
+// One tap of the smoothing for a whole row, in vector lanes. Non-finite
+// depths arrive replaced by kFar, whose weight against any real depth is
+// below 2^-126: they add nothing a half could show.
 void accumulateTap(const float* __restrict q, const float* __restrict centre, float spatial,
                    float rangeFactor, int width, float* __restrict sum, float* __restrict weights) {
   for (int x = 0; x < width; ++x) {
     const float value = q[x];
-    const bool ok = (std::fabs(value) <= kLargest) & (std::fabs(centre[x]) <= kLargest);
-    const float diff = ok ? value - centre[x] : 0.0f;
+    const float diff = value - centre[x];
     const float w = expNonPositive(spatial + diff * diff * rangeFactor);
-    const float weight = ok ? w : 0.0f;
-    const float term = ok ? value : 0.0f;
-    sum[x] += weight * term;
-    weights[x] += weight;
+    sum[x] += w * value;
+    weights[x] += w;
   }
 }
 
@@ -95,18 +95,21 @@ struct EyeRow {
   float mapFy;
   float signedDepth;
   int frameWidth;
-  const uint8_t* frameTop;  // frame rows around v
-  const uint8_t* frameBottom;
-  float frameFy;
+  const float* frame;  // the frame row at v, blended vertically: 4 floats a pixel
   uint32_t* out;
 };
 
-inline float channel(uint32_t pixel, int shift) {
-  return float((pixel >> shift) & 0xffu);
+// Blends two BGRA rows with weight fy into floats, in vector lanes.
+void blendFrameRows(const uint8_t* __restrict top, const uint8_t* __restrict bottom, float fy,
+                    int count, float* __restrict out) {
+  for (int i = 0; i < count; ++i) {
+    const float t = float(top[i]);
+    out[i] = t + fy * (float(bottom[i]) - t);
+  }
 }
 
-// Whole pixels are loaded as 32-bit words and the row's fixed values are
-// held in locals, which keeps the loop short.
+// The row's fixed values live in locals so that the stores cannot alias
+// them; the vertical half of the frame's bilinear tap is done per row.
 template <bool kShift>
 void shadeEyeRow(const EyeRow& row, int x0, int x1) {
   const float* __restrict u = row.u;
@@ -115,10 +118,9 @@ void shadeEyeRow(const EyeRow& row, int x0, int x1) {
   const float* __restrict mapFx = row.mapFx;
   const float* __restrict mapTop = row.mapTop;
   const float* __restrict mapBottom = row.mapBottom;
-  const uint8_t* __restrict frameTop = row.frameTop;
-  const uint8_t* __restrict frameBottom = row.frameBottom;
+  const float* __restrict frame = row.frame;
   uint32_t* __restrict out = row.out;
-  const float mapFy = row.mapFy, depth = row.signedDepth, frameFy = row.frameFy;
+  const float mapFy = row.mapFy, depth = row.signedDepth;
   const int frameWidth = row.frameWidth, lastX = row.frameWidth - 1;
   for (int x = x0; x < x1; ++x) {
     float us = u[x];
@@ -135,22 +137,13 @@ void shadeEyeRow(const EyeRow& row, int x0, int x1) {
     const float fxPos = us * float(frameWidth) - 0.5f;
     const int fx0 = floorAboveMinusOne(fxPos);
     const float fx = fxPos - float(fx0);
-    const int a = (fx0 < 0 ? 0 : fx0) * 4;
-    const int b = (fx0 + 1 > lastX ? lastX : fx0 + 1) * 4;
-    uint32_t p00, p01, p10, p11;
-    std::memcpy(&p00, frameTop + a, 4);
-    std::memcpy(&p01, frameTop + b, 4);
-    std::memcpy(&p10, frameBottom + a, 4);
-    std::memcpy(&p11, frameBottom + b, 4);
-    const auto blend = [&](int shift) {
-      const float t0 = channel(p00, shift), t1 = channel(p01, shift);
-      const float d0 = channel(p10, shift), d1 = channel(p11, shift);
-      const float upper = t0 + fx * (t1 - t0);
-      const float lower = d0 + fx * (d1 - d0);
-      const float value = upper + frameFy * (lower - upper);
-      return static_cast<uint32_t>(static_cast<int>(value + 0.5f)) << shift;
+    const float* a = frame + (fx0 < 0 ? 0 : fx0) * 4;
+    const float* b = frame + (fx0 + 1 > lastX ? lastX : fx0 + 1) * 4;
+    const auto channel = [&](int c) {
+      const float value = a[c] + fx * (b[c] - a[c]);
+      return static_cast<uint32_t>(static_cast<int>(value + 0.5f)) << (8 * c);
     };
-    out[x] = 0xff000000u | blend(0) | blend(8) | blend(16);
+    out[x] = 0xff000000u | channel(0) | channel(1) | channel(2);
   }
 }
 
@@ -318,7 +311,7 @@ void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothe
   const float sigmaSpatial = std::max(params.sigmaSpatial, 1e-6f);
   const float sigmaRange = std::max(params.sigmaRange, 1e-6f);
   const float rangeFactor = -1.0f / (2.0f * sigmaRange * sigmaRange);
-  paddedA_.fill(d, radius, rows_);
+  paddedA_.fill(d, radius, rows_, kFar);
   const int width = d.width();
   const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(d.height());
   if (scratch_.size() < needed) scratch_.resize(needed);
@@ -340,8 +333,9 @@ void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothe
           accumulateTap(q, centre, spatial, rangeFactor, width, sum, weights);
         }
       }
+      const float* original = d.row(y);
       for (int x = 0; x < width; ++x) {
-        const float c = centre[x];
+        const float c = original[x];
         const float mean = sum[x] / weights[x];
         sum[x] = roundToHalfBranchless(std::fabs(c) <= kLargest ? mean : c);
       }
@@ -523,7 +517,9 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
   const int frameWidth = frame.width;
   const int frameHeight = frame.height;
 
-  rows_.run(draw.height, [&](int begin, int end) {
+  const size_t frameFloats = size_t(rows_.threadCount()) * size_t(frameWidth) * 4;
+  if (frameRows_.size() < frameFloats) frameRows_.resize(frameFloats);
+  rows_.run(draw.height, [&](int begin, int end, unsigned slot) {
     for (int ly = begin; ly < end; ++ly) {
       uint8_t* out = target.row(draw.y + ly) + static_cast<size_t>(draw.x) * 4;
       if (ly < y0 || ly >= y1) {
@@ -548,6 +544,8 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
       const float fy = fyPos - float(fy0);
       const uint8_t* top = frame.row(std::clamp(fy0, 0, frameHeight - 1));
       const uint8_t* bottom = frame.row(std::clamp(fy0 + 1, 0, frameHeight - 1));
+      float* blended = frameRows_.data() + size_t(slot) * size_t(frameWidth) * 4;
+      blendFrameRows(top, bottom, fy, frameWidth * 4, blended);
       // Map rows and weight.
       const float* m0 = nullptr;
       const float* m1 = nullptr;
@@ -568,9 +566,7 @@ void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, co
                  my,
                  s,
                  frameWidth,
-                 top,
-                 bottom,
-                 fy,
+                 blended,
                  reinterpret_cast<uint32_t*>(out)};
       if (map != nullptr) {
         shadeEyeRow<true>(row, x0, x1);

@@ -59,6 +59,7 @@ class CpuKernelBackend final : public KernelBackend {
   std::vector<int> columnMapA_;
   std::vector<int> columnMapB_;
   std::vector<float> columnMapFx_;
+  std::vector<float> frameRows_;  // one vertically blended frame row per thread
 };
 
 }  // namespace vistrelle::ai3d

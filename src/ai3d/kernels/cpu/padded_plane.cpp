@@ -1,11 +1,21 @@
 #include "ai3d/kernels/cpu/padded_plane.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vistrelle::ai3d {
 
 void PaddedPlane::fill(const CpuMap& source, int pad, ParallelRows& rows) {
+  fill(source, pad, rows, false, 0.0f);
+}
+
+void PaddedPlane::fill(const CpuMap& source, int pad, ParallelRows& rows, float substitute) {
+  fill(source, pad, rows, true, substitute);
+}
+
+void PaddedPlane::fill(const CpuMap& source, int pad, ParallelRows& rows, bool replace,
+                       float substitute) {
   const int width = source.width();
   const int height = source.height();
   pad_ = pad;
@@ -17,9 +27,14 @@ void PaddedPlane::fill(const CpuMap& source, int pad, ParallelRows& rows) {
     for (int y = begin; y < end; ++y) {
       float* out = base + static_cast<size_t>(y + pad) * stride_;
       const float* in = source.row(y);
-      std::fill(out, out + pad, in[0]);
       std::memcpy(out + pad, in, sizeof(float) * static_cast<size_t>(width));
-      std::fill(out + pad + width, out + 2 * pad + width, in[width - 1]);
+      if (replace) {
+        for (int x = 0; x < width; ++x) {
+          if (!std::isfinite(out[pad + x])) out[pad + x] = substitute;
+        }
+      }
+      std::fill(out, out + pad, out[pad]);
+      std::fill(out + pad + width, out + 2 * pad + width, out[pad + width - 1]);
     }
   });
   const float* first = base + static_cast<size_t>(pad) * stride_;

@@ -13,12 +13,16 @@ namespace vistrelle::ai3d {
 class PaddedPlane {
  public:
   void fill(const CpuMap& source, int pad, ParallelRows& rows);
+  // The same, with every non-finite value replaced by substitute.
+  void fill(const CpuMap& source, int pad, ParallelRows& rows, float substitute);
   // Row y of the source (-pad <= y < height + pad), pointing at column 0.
   const float* row(int y) const {
     return values_.data() + static_cast<size_t>(y + pad_) * stride_ + static_cast<size_t>(pad_);
   }
 
  private:
+  void fill(const CpuMap& source, int pad, ParallelRows& rows, bool replace, float substitute);
+
   std::vector<float> values_;
   size_t stride_ = 0;
   int pad_ = 0;

@@ -22,7 +22,7 @@ inline void relax() {
 ParallelRows::ParallelRows(unsigned threads) {
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   workers_.reserve(threads - 1);
-  for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this] { workerLoop(); });
+  for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this, i] { workerLoop(i); });
 }
 
 ParallelRows::~ParallelRows() {
@@ -38,7 +38,7 @@ void ParallelRows::runErased(int rows, Function function, void* context) {
   if (rows <= 0) return;
   // Small jobs cost more to hand out than to do.
   if (workers_.empty() || rows < 8) {
-    function(context, 0, rows);
+    function(context, 0, rows, 0);
     return;
   }
   std::lock_guard runLock(runMutex_);
@@ -53,7 +53,7 @@ void ParallelRows::runErased(int rows, Function function, void* context) {
     generation_.fetch_add(1, std::memory_order_release);
   }
   wake_.notify_all();
-  work();
+  work(0);
   for (int i = 0; i < kSpins && busy_.load(std::memory_order_acquire) != 0; ++i) relax();
   if (busy_.load(std::memory_order_acquire) != 0) {
     std::unique_lock lock(mutex_);
@@ -61,15 +61,15 @@ void ParallelRows::runErased(int rows, Function function, void* context) {
   }
 }
 
-void ParallelRows::work() {
+void ParallelRows::work(unsigned slot) {
   for (;;) {
     const int begin = next_.fetch_add(chunk_, std::memory_order_relaxed);
     if (begin >= rows_) return;
-    function_(context_, begin, std::min(rows_, begin + chunk_));
+    function_(context_, begin, std::min(rows_, begin + chunk_), slot);
   }
 }
 
-void ParallelRows::workerLoop() {
+void ParallelRows::workerLoop(unsigned slot) {
   uint64_t seen = 0;
   for (;;) {
     for (int i = 0; i < kSpins && generation_.load(std::memory_order_acquire) == seen &&
@@ -85,7 +85,7 @@ void ParallelRows::workerLoop() {
     }
     if (stopping_.load()) return;
     seen = generation_.load(std::memory_order_acquire);
-    work();
+    work(slot);
     if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       std::lock_guard lock(mutex_);
       done_.notify_one();

@@ -3,7 +3,10 @@
 //
 //   ParallelRows pool(8);
 //   pool.run(height, [&](int begin, int end) { for (int y = begin; y < end; ++y) ... });
+//   pool.run(height, [&](int begin, int end, unsigned slot) { scratch[slot] ... });
 //
+// A body taking a third argument gets the running thread's slot, 0 to
+// threadCount() - 1, for scratch of its own.
 // One run at a time; run() returns when every row is done. The body must
 // not throw. Between runs that follow closely (the passes of one frame) the
 // workers spin briefly instead of sleeping, so a pass does not pay a wake-up.
@@ -33,17 +36,23 @@ class ParallelRows {
   void run(int rows, Body&& body) {
     runErased(
         rows,
-        [](void* context, int begin, int end) {
-          (*static_cast<std::remove_reference_t<Body>*>(context))(begin, end);
+        [](void* context, int begin, int end, unsigned slot) {
+          auto& f = *static_cast<std::remove_reference_t<Body>*>(context);
+          if constexpr (std::is_invocable_v<Body&, int, int, unsigned>) {
+            f(begin, end, slot);
+          } else {
+            (void)slot;
+            f(begin, end);
+          }
         },
         &body);
   }
 
  private:
-  using Function = void (*)(void*, int, int);
+  using Function = void (*)(void*, int, int, unsigned);
   void runErased(int rows, Function function, void* context);
-  void work();
-  void workerLoop();
+  void work(unsigned slot);
+  void workerLoop(unsigned slot);
 
   std::vector<std::thread> workers_;
   std::mutex runMutex_;
