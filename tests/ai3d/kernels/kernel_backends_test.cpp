@@ -269,6 +269,23 @@ TEST_P(KernelBackendTest, UploadHonoursRowPitch) {
   EXPECT_EQ(got.values, (std::vector<float>{0, 1, 2, 3, 4, 5}));
 }
 
+TEST_P(KernelBackendTest, RefusesInPlaceAndMismatchedMaps) {
+  auto a = backend().acquireMap(8, 8);
+  auto b = backend().acquireMap(8, 8);
+  auto small = backend().acquireMap(4, 8);
+  const StereoParams params = makeStereoParams(600.0f, 0.2f, 8, 8, 0.01f);
+  EXPECT_THROW(backend().diskDilate(*a, *a), std::invalid_argument);
+  EXPECT_THROW(backend().gaussianBlur(*a, *a), std::invalid_argument);
+  EXPECT_THROW(backend().depthSmoothing(*a, *a, params), std::invalid_argument);
+  EXPECT_THROW(backend().stereoGeneration(*a, *b, *b, params), std::invalid_argument);
+  EXPECT_THROW(backend().dynamicDepthFilter(*a, *b, *a, {}), std::invalid_argument);
+  EXPECT_THROW(backend().diskDilate(*a, *small), std::invalid_argument);
+  auto cpu = testing::backendOf(BackendKind::Cpu, nullptr)->acquireMap(8, 8);
+  if (backend().kind() != BackendKind::Cpu) {
+    EXPECT_THROW(backend().diskDilate(*cpu, *a), std::invalid_argument) << "a foreign map";
+  }
+}
+
 TEST_P(KernelBackendTest, PoolReusesReleasedMapsOnly) {
   auto a = backend().acquireMap(8, 8);
   KernelMap* first = a.get();

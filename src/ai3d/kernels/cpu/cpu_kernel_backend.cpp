@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,16 @@ void requireSameSize(const KernelMap& a, const KernelMap& b, const char* what) {
                                 std::to_string(a.width()) + "x" + std::to_string(a.height()) +
                                 " and " + std::to_string(b.width()) + "x" +
                                 std::to_string(b.height()) + ")");
+  }
+}
+
+void requireDistinct(std::initializer_list<const KernelMap*> maps, const char* what) {
+  for (auto a = maps.begin(); a != maps.end(); ++a) {
+    for (auto b = a + 1; b != maps.end(); ++b) {
+      if (*a == *b)
+        throw std::invalid_argument(std::string(what) +
+                                    ": a map cannot be read and written at once");
+    }
   }
 }
 
@@ -73,8 +84,11 @@ inline int floorAboveMinusOne(float v) {
 // One tap of the smoothing for a whole row, in vector lanes. Non-finite
 // depths arrive replaced by kFar, whose weight against any real depth is
 // below 2^-126: they add nothing a half could show.
-void accumulateTap(const float* __restrict q, const float* __restrict centre, float spatial,
-                   float rangeFactor, int width, float* __restrict sum, float* __restrict weights) {
+[[gnu::target_clones("avx2", "default")]] void accumulateTap(const float* __restrict q,
+                                                             const float* __restrict centre,
+                                                             float spatial, float rangeFactor,
+                                                             int width, float* __restrict sum,
+                                                             float* __restrict weights) {
   for (int x = 0; x < width; ++x) {
     const float value = q[x];
     const float diff = value - centre[x];
@@ -82,6 +96,60 @@ void accumulateTap(const float* __restrict q, const float* __restrict centre, fl
     sum[x] += w * value;
     weights[x] += w;
   }
+}
+
+// One row of both eye maps: the row's own value, then for each step j the
+// value j pixels away where its reach covers j. Exact: compare and max only.
+[[gnu::target_clones("avx2", "default")]] void stereoRow(const float* __restrict src,
+                                                         float* __restrict reach,
+                                                         float* __restrict outL,
+                                                         float* __restrict outR, int width,
+                                                         float kw, int steps) {
+  for (int x = 0; x < width; ++x) {
+    const float shift = kw * src[x];
+    reach[x] = shift + 0.5f;
+    outL[x] = src[x];
+    outR[x] = src[x];
+  }
+  const int maxStep = std::min(steps, width - 1);
+  for (int j = 1; j <= maxStep; ++j) {
+    const float fj = float(j);
+    for (int x = j; x < width; ++x) {
+      const float v = src[x - j];
+      const float raised = outL[x] < v ? v : outL[x];
+      outL[x] = fj <= reach[x - j] ? raised : outL[x];
+    }
+    for (int x = 0; x + j < width; ++x) {
+      const float v = src[x + j];
+      const float raised = outR[x] < v ? v : outR[x];
+      outR[x] = fj <= reach[x + j] ? raised : outR[x];
+    }
+  }
+}
+
+// The horizontal blur of one padded row into f32, taps in order -12..12.
+[[gnu::target_clones("avx2", "default")]] void blurRow(const float* __restrict src,
+                                                       const float* __restrict g,
+                                                       float* __restrict dst, int width) {
+  for (int x = 0; x < width; ++x) dst[x] = g[0] * src[x - kBlurRadius];
+  for (int i = -kBlurRadius + 1; i <= kBlurRadius; ++i) {
+    const float w = g[i + kBlurRadius];
+    for (int x = 0; x < width; ++x) dst[x] += w * src[x + i];
+  }
+}
+
+// The vertical blur of one row from its 25 source rows, back to half.
+[[gnu::target_clones("avx2", "default")]] void blurColumn(const float* const* sources,
+                                                          const float* __restrict g,
+                                                          float* __restrict dst, int width) {
+  const float* first = sources[0];
+  for (int x = 0; x < width; ++x) dst[x] = g[0] * first[x];
+  for (int i = 1; i <= 2 * kBlurRadius; ++i) {
+    const float* __restrict src = sources[i];
+    const float w = g[i];
+    for (int x = 0; x < width; ++x) dst[x] += w * src[x];
+  }
+  for (int x = 0; x < width; ++x) dst[x] = roundToHalfBranchless(dst[x]);
 }
 
 // One row of an eye view: what stays fixed along the row.
@@ -254,6 +322,8 @@ void CpuKernelBackend::dynamicDepthFilter(const KernelMap& current, const Kernel
                                           KernelMap& out, const DynamicFilterParams& params) {
   requireSameSize(current, previous, "dynamicDepthFilter");
   requireSameSize(current, out, "dynamicDepthFilter");
+  requireDistinct({&current, &out}, "dynamicDepthFilter");
+  requireDistinct({&previous, &out}, "dynamicDepthFilter");
   const CpuMap& c = own(current);
   const CpuMap& p = own(previous);
   CpuMap& o = own(out);
@@ -304,6 +374,7 @@ void CpuKernelBackend::dynamicDepthFilter(const KernelMap& current, const Kernel
 void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothed,
                                       const StereoParams& params) {
   requireSameSize(depth, smoothed, "depthSmoothing");
+  requireDistinct({&depth, &smoothed}, "depthSmoothing");
   const CpuMap& d = own(depth);
   CpuMap& s = own(smoothed);
   std::lock_guard lock(mutex_);
@@ -347,6 +418,7 @@ void CpuKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& le
                                         KernelMap& right, const StereoParams& params) {
   requireSameSize(smoothed, left, "stereoGeneration");
   requireSameSize(smoothed, right, "stereoGeneration");
+  requireDistinct({&smoothed, &left, &right}, "stereoGeneration");
   const CpuMap& s = own(smoothed);
   CpuMap& l = own(left);
   CpuMap& r = own(right);
@@ -363,32 +435,14 @@ void CpuKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& le
     for (int y = begin; y < end; ++y) {
       const float* src = s.row(y);
       float* reach = scratch_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-      float* outL = l.row(y);
-      float* outR = r.row(y);
-      for (int x = 0; x < width; ++x) {
-        const float shift = kw * src[x];
-        reach[x] = shift + 0.5f;
-        outL[x] = src[x];
-        outR[x] = src[x];
-      }
-      const int maxStep = std::min(steps, width - 1);
-      for (int j = 1; j <= maxStep; ++j) {
-        const float fj = float(j);
-        for (int x = j; x < width; ++x) {
-          const float v = src[x - j];
-          outL[x] = fj <= reach[x - j] ? std::max(outL[x], v) : outL[x];
-        }
-        for (int x = 0; x + j < width; ++x) {
-          const float v = src[x + j];
-          outR[x] = fj <= reach[x + j] ? std::max(outR[x], v) : outR[x];
-        }
-      }
+      stereoRow(src, reach, l.row(y), r.row(y), width, kw, steps);
     }
   });
 }
 
 void CpuKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
   requireSameSize(source, target, "diskDilate");
+  requireDistinct({&source, &target}, "diskDilate");
   const CpuMap& in = own(source);
   CpuMap& out = own(target);
   std::lock_guard lock(mutex_);
@@ -424,6 +478,7 @@ void CpuKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
 
 void CpuKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) {
   requireSameSize(source, target, "gaussianBlur");
+  requireDistinct({&source, &target}, "gaussianBlur");
   const CpuMap& in = own(source);
   CpuMap& out = own(target);
   std::lock_guard lock(mutex_);
@@ -436,29 +491,18 @@ void CpuKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) 
   float* rowsPass = scratch_.data();
   rows_.run(height, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
-      const float* src = paddedA_.row(y);
-      float* dst = rowsPass + static_cast<size_t>(y) * static_cast<size_t>(width);
-      for (int x = 0; x < width; ++x) dst[x] = g[0] * src[x - kBlurRadius];
-      for (int i = -kBlurRadius + 1; i <= kBlurRadius; ++i) {
-        const float w = g[static_cast<size_t>(i + kBlurRadius)];
-        for (int x = 0; x < width; ++x) dst[x] += w * src[x + i];
-      }
+      blurRow(paddedA_.row(y), g.data(),
+              rowsPass + static_cast<size_t>(y) * static_cast<size_t>(width), width);
     }
   });
   rows_.run(height, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
-      float* dst = out.row(y);
+      const float* sources[2 * kBlurRadius + 1];
       for (int i = -kBlurRadius; i <= kBlurRadius; ++i) {
         const int sy = std::clamp(y + i, 0, height - 1);
-        const float* src = rowsPass + static_cast<size_t>(sy) * static_cast<size_t>(width);
-        const float w = g[static_cast<size_t>(i + kBlurRadius)];
-        if (i == -kBlurRadius) {
-          for (int x = 0; x < width; ++x) dst[x] = w * src[x];
-        } else {
-          for (int x = 0; x < width; ++x) dst[x] += w * src[x];
-        }
+        sources[i + kBlurRadius] = rowsPass + static_cast<size_t>(sy) * static_cast<size_t>(width);
       }
-      for (int x = 0; x < width; ++x) dst[x] = roundToHalfBranchless(dst[x]);
+      blurColumn(sources, g.data(), out.row(y), width);
     }
   });
 }

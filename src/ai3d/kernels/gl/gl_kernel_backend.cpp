@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 
@@ -59,6 +60,16 @@ void requireSameSize(const KernelMap& a, const KernelMap& b, const char* what) {
                                 std::to_string(a.width()) + "x" + std::to_string(a.height()) +
                                 " and " + std::to_string(b.width()) + "x" +
                                 std::to_string(b.height()) + ")");
+  }
+}
+
+void requireDistinct(std::initializer_list<const KernelMap*> maps, const char* what) {
+  for (auto a = maps.begin(); a != maps.end(); ++a) {
+    for (auto b = a + 1; b != maps.end(); ++b) {
+      if (*a == *b)
+        throw std::invalid_argument(std::string(what) +
+                                    ": a map cannot be read and written at once");
+    }
   }
 }
 
@@ -294,6 +305,8 @@ void GlKernelBackend::dynamicDepthFilter(const KernelMap& current, const KernelM
                                          KernelMap& out, const DynamicFilterParams& params) {
   requireSameSize(current, previous, "dynamicDepthFilter");
   requireSameSize(current, out, "dynamicDepthFilter");
+  requireDistinct({&current, &out}, "dynamicDepthFilter");
+  requireDistinct({&previous, &out}, "dynamicDepthFilter");
   const GlMap& c = ownMap(current, this);
   const GlMap& p = ownMap(previous, this);
   const GlMap& o = ownMap(out, this);
@@ -309,6 +322,7 @@ void GlKernelBackend::dynamicDepthFilter(const KernelMap& current, const KernelM
 void GlKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothed,
                                      const StereoParams& params) {
   requireSameSize(depth, smoothed, "depthSmoothing");
+  requireDistinct({&depth, &smoothed}, "depthSmoothing");
   const GlMap& d = ownMap(depth, this);
   const GlMap& s = ownMap(smoothed, this);
   EglContext::Current scope(*context_);
@@ -323,6 +337,7 @@ void GlKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& lef
                                        const StereoParams& params) {
   requireSameSize(smoothed, left, "stereoGeneration");
   requireSameSize(smoothed, right, "stereoGeneration");
+  requireDistinct({&smoothed, &left, &right}, "stereoGeneration");
   const GlMap& s = ownMap(smoothed, this);
   const GlMap& l = ownMap(left, this);
   const GlMap& r = ownMap(right, this);
@@ -337,6 +352,7 @@ void GlKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& lef
 
 void GlKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
   requireSameSize(source, target, "diskDilate");
+  requireDistinct({&source, &target}, "diskDilate");
   const GlMap& in = ownMap(source, this);
   const GlMap& out = ownMap(target, this);
   EglContext::Current scope(*context_);
@@ -348,6 +364,7 @@ void GlKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
 
 void GlKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) {
   requireSameSize(source, target, "gaussianBlur");
+  requireDistinct({&source, &target}, "gaussianBlur");
   const GlMap& in = ownMap(source, this);
   const GlMap& out = ownMap(target, this);
   EglContext::Current scope(*context_);
