@@ -49,10 +49,6 @@ std::array<float, 2 * kBlurRadius + 1> blurWeights() {
   return g;
 }
 
-inline bool finite(float v) {
-  return std::isfinite(v);
-}
-
 constexpr float kLargest = std::numeric_limits<float>::max();
 // Stands in for a non-finite depth in the smoothing: far from every half.
 constexpr float kFar = 1e18f;
@@ -95,6 +91,44 @@ inline int floorAboveMinusOne(float v) {
     const float w = expNonPositive(spatial + diff * diff * rangeFactor);
     sum[x] += w * value;
     weights[x] += w;
+  }
+}
+
+struct FilterConstants {
+  float a;  // the blend for this frame's dt
+  float eta;
+  float sceneChangeThresh;
+};
+
+// One row of the temporal filter from the padded |C - P| rows above, at and
+// below it (-1 marks a non-finite change). Values first, then selects.
+[[gnu::target_clones("avx2", "default")]] void filterRow(const float* const* changes,
+                                                         const float* __restrict current,
+                                                         const float* __restrict previous,
+                                                         FilterConstants k, float* __restrict out,
+                                                         int width) {
+  for (int x = 0; x < width; ++x) {
+    float sum = 0;
+    float count = 0;
+    for (int dy = 0; dy < 3; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        const float d = changes[dy][x + dx];
+        const bool ok = d >= 0.0f;
+        sum += ok ? d : 0.0f;
+        count += ok ? 1.0f : 0.0f;
+      }
+    }
+    const float cv = current[x];
+    const float pv = previous[x];
+    const float mean = sum / std::max(count, 1.0f);
+    const float m = count > 0.0f ? mean : 0.0f;
+    const float gradual = k.a + (1.0f - k.a) * m / (m + k.eta);
+    const float w = m > k.sceneChangeThresh ? 1.0f : gradual;
+    const float blended = pv + w * (cv - pv);
+    const bool currentOk = std::fabs(cv) <= kLargest;
+    const bool previousOk = std::fabs(pv) <= kLargest;
+    const float result = currentOk ? (previousOk ? blended : cv) : pv;
+    out[x] = roundToHalfBranchless(result);
   }
 }
 
@@ -328,45 +362,18 @@ void CpuKernelBackend::dynamicDepthFilter(const KernelMap& current, const Kernel
   const CpuMap& p = own(previous);
   CpuMap& o = own(out);
   std::lock_guard lock(mutex_);
-  paddedA_.fill(c, 1, rows_);
-  paddedB_.fill(p, 1, rows_);
+  // The 3x3 mean change reads |C - P| nine times: computed once per pixel.
+  paddedA_.fillAbsDifference(c, p, 1, rows_);
 
   const float keep = 1.0f - std::clamp(params.alpha, 0.0f, 1.0f);
   const float a =
       keep <= 0.0f ? 1.0f : 1.0f - std::pow(keep, std::clamp(params.dt, 1.0f, 250.0f) / 16.0f);
-  const float eta = std::max(params.eta, 1e-6f);
-  const float thresh = params.sceneChangeThresh;
+  const FilterConstants k{a, std::max(params.eta, 1e-6f), params.sceneChangeThresh};
   const int width = c.width();
   rows_.run(c.height(), [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
-      const float* cRows[3] = {paddedA_.row(y - 1), paddedA_.row(y), paddedA_.row(y + 1)};
-      const float* pRows[3] = {paddedB_.row(y - 1), paddedB_.row(y), paddedB_.row(y + 1)};
-      float* dst = o.row(y);
-      // Values first, then selects: no branches, so the loop runs across x
-      // in vector lanes.
-      for (int x = 0; x < width; ++x) {
-        float sum = 0;
-        float count = 0;
-        for (int dy = 0; dy < 3; ++dy) {
-          for (int dx = -1; dx <= 1; ++dx) {
-            const float d = std::fabs(cRows[dy][x + dx] - pRows[dy][x + dx]);
-            const bool ok = d <= kLargest;
-            sum += ok ? d : 0.0f;
-            count += ok ? 1.0f : 0.0f;
-          }
-        }
-        const float cv = cRows[1][x];
-        const float pv = pRows[1][x];
-        const float mean = sum / std::max(count, 1.0f);
-        const float m = count > 0.0f ? mean : 0.0f;
-        const float gradual = a + (1.0f - a) * m / (m + eta);
-        const float w = m > thresh ? 1.0f : gradual;
-        const float blended = pv + w * (cv - pv);
-        const bool currentOk = std::fabs(cv) <= kLargest;
-        const bool previousOk = std::fabs(pv) <= kLargest;
-        const float result = currentOk ? (previousOk ? blended : cv) : pv;
-        dst[x] = roundToHalfBranchless(result);
-      }
+      const float* changes[3] = {paddedA_.row(y - 1), paddedA_.row(y), paddedA_.row(y + 1)};
+      filterRow(changes, c.row(y), p.row(y), k, o.row(y), width);
     }
   });
 }
@@ -485,13 +492,22 @@ void CpuKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) 
   const auto g = blurWeights();
   const int width = in.width();
   const int height = in.height();
-  paddedA_.fill(in, kBlurRadius, rows_);
   const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(height);
   if (scratch_.size() < needed) scratch_.resize(needed);
   float* rowsPass = scratch_.data();
-  rows_.run(height, [&](int begin, int end) {
+  // Each thread pads the row it blurs into a row of its own: no separate
+  // padding pass over the map.
+  const size_t paddedWidth = static_cast<size_t>(width + 2 * kBlurRadius);
+  const size_t rowFloats = paddedWidth * rows_.threadCount();
+  if (paddedRows_.size() < rowFloats) paddedRows_.resize(rowFloats);
+  rows_.run(height, [&](int begin, int end, unsigned slot) {
+    float* padded = paddedRows_.data() + paddedWidth * slot;
     for (int y = begin; y < end; ++y) {
-      blurRow(paddedA_.row(y), g.data(),
+      const float* src = in.row(y);
+      std::fill(padded, padded + kBlurRadius, src[0]);
+      std::memcpy(padded + kBlurRadius, src, sizeof(float) * static_cast<size_t>(width));
+      std::fill(padded + kBlurRadius + width, padded + paddedWidth, src[width - 1]);
+      blurRow(padded + kBlurRadius, g.data(),
               rowsPass + static_cast<size_t>(y) * static_cast<size_t>(width), width);
     }
   });

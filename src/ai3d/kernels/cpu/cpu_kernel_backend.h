@@ -53,8 +53,8 @@ class CpuKernelBackend final : public KernelBackend {
   std::mutex mutex_;  // one kernel at a time: the scratch below is shared
   std::vector<std::shared_ptr<CpuMap>> pool_;
   PaddedPlane paddedA_;
-  PaddedPlane paddedB_;
   std::vector<float> scratch_;
+  std::vector<float> paddedRows_;  // one padded row per thread
   std::vector<float> columnU_;
   std::vector<int> columnMapA_;
   std::vector<int> columnMapB_;

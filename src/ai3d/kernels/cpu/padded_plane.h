@@ -13,6 +13,9 @@ namespace vistrelle::ai3d {
 class PaddedPlane {
  public:
   void fill(const CpuMap& source, int pad, ParallelRows& rows);
+  // |a - b| of two maps of one size, with -1 where the difference is not
+  // finite.
+  void fillAbsDifference(const CpuMap& a, const CpuMap& b, int pad, ParallelRows& rows);
   // The same, with every non-finite value replaced by substitute.
   void fill(const CpuMap& source, int pad, ParallelRows& rows, float substitute);
   // Row y of the source (-pad <= y < height + pad), pointing at column 0.
