@@ -104,6 +104,15 @@ std::unique_ptr<GlKernelBackend> GlKernelBackend::create() {
 GlKernelBackend::GlKernelBackend(std::unique_ptr<gpu::EglContext> context)
     : context_(std::move(context)), resources_(std::make_unique<Resources>()) {
   EglContext::Current current(*context_);
+  try {
+    build();
+  } catch (...) {
+    resources_.reset();  // while the context is current, so the GL objects go too
+    throw;
+  }
+}
+
+void GlKernelBackend::build() {
   Resources& r = *resources_;
   const gpu::KernelLibrary& lib = library();
   auto computeProgram = [&](std::string_view name) {

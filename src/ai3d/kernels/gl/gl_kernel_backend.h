@@ -46,6 +46,7 @@ class GlKernelBackend final : public KernelBackend {
  private:
   struct Resources;
   explicit GlKernelBackend(std::unique_ptr<gpu::EglContext> context);
+  void build();  // compiles the library and makes the fixed GL objects; context current
 
   std::unique_ptr<gpu::EglContext> context_;
   std::unique_ptr<Resources> resources_;
