@@ -132,10 +132,10 @@ class GCDAsyncSocketAcceptRefused : public ::testing::TestWithParam<RefusedCase>
 TEST_P(GCDAsyncSocketAcceptRefused, FailsValidationWithItsText) {
   const RefusedCase& c = GetParam();
   Fixture fixture;
-  auto listener = GCDAsyncSocket::create(
-      c.setDelegate ? std::weak_ptr<GCDAsyncSocketDelegate>(fixture.delegate)
-                    : std::weak_ptr<GCDAsyncSocketDelegate>(),
-      c.setQueue ? fixture.delegateQueue : nullptr);
+  auto listener =
+      GCDAsyncSocket::create(c.setDelegate ? std::weak_ptr<GCDAsyncSocketDelegate>(fixture.delegate)
+                                           : std::weak_ptr<GCDAsyncSocketDelegate>(),
+                             c.setQueue ? fixture.delegateQueue : nullptr);
   listener->setIPv4Enabled(c.ipv4);
   listener->setIPv6Enabled(c.ipv6);
   SocketErrorPtr error;

@@ -104,8 +104,7 @@ class RecordingDelegate : public GCDAsyncSocketDelegate {
     record(std::move(event));
     if (onConnect) onConnect(sock);
   }
-  void socketDidReadData(const GCDAsyncSocketPtr& sock, const SocketData& data,
-                         long tag) override {
+  void socketDidReadData(const GCDAsyncSocketPtr& sock, const SocketData& data, long tag) override {
     Event event = make("read", sock);
     event.tag = tag;
     event.data = data.str();
@@ -185,8 +184,7 @@ class RecordingDelegate : public GCDAsyncSocketDelegate {
   }
 
   // The nth (1-based) event of `kind`, waiting up to `timeout` for it.
-  Event waitFor(const std::string& kind, size_t nth = 1,
-                std::chrono::milliseconds timeout = 10s) {
+  Event waitFor(const std::string& kind, size_t nth = 1, std::chrono::milliseconds timeout = 10s) {
     std::unique_lock lock(mutex_);
     Event found;
     const bool ok = changed_.wait_for(lock, timeout, [&] {
