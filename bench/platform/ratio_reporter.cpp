@@ -1,5 +1,7 @@
 #include "bench/platform/ratio_reporter.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <ostream>
 
@@ -18,6 +20,9 @@ std::string format(const char* pattern, auto... values) {
 }
 }  // namespace
 
+RatioReporter::RatioReporter()
+    : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);
   for (const Run& run : runs) {
@@ -28,6 +33,10 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
       allMet_ = allMet_ && met;
       lines_.push_back(format("%-40s ratio %.2f of the bare baseline (goal >= %.1f)  %s",
                               name.c_str(), ratio, kMinRatio, met ? "met" : "MISSED"));
+      if (const double handoff = counter(run, "handoff_ratio"); handoff >= 0) {
+        lines_.push_back(format("%-40s ratio %.2f of a bare epoll thread + worker hand-off",
+                                name.c_str(), handoff));
+      }
     }
     if (const double p99 = counter(run, "p99_us"); p99 >= 0) {
       const bool met = p99 < kMaxP99Micros;

@@ -15,6 +15,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
   static constexpr double kMinRatio = 0.5;
   static constexpr double kMaxP99Micros = 2000.0;
 
+  // Coloured only on a terminal, so that a log file stays plain text.
+  RatioReporter();
+
   void ReportRuns(const std::vector<Run>& runs) override;
   void Finalize() override;
 

@@ -217,11 +217,17 @@ void EventLoop::updateInterest(uint32_t slot, uint32_t generation) {
   if (!entry.inUse || entry.generation != generation) return;
   reader = entry.reader.lock();
   writer = entry.writer.lock();
-  uint32_t mask = EPOLLONESHOT;
+  uint32_t mask = 0;
   if (reader && reader->armed_ && !reader->isCancelled()) mask |= EPOLLIN | EPOLLRDHUP;
   if (writer && writer->armed_ && !writer->isCancelled()) mask |= EPOLLOUT;
+  // Nothing armed: the one-shot registration has fired and stays disabled.  A
+  // modification, even to an empty set, would re-enable the hang-up and error
+  // conditions the kernel always reports, and a closed peer of a suspended or
+  // busy source would then wake this loop without end.  Whoever arms a source
+  // next re-enables it.
+  if (mask == 0) return;
   epoll_event ev{};
-  ev.events = mask;
+  ev.events = mask | EPOLLONESHOT;
   ev.data.u64 = makeToken(slot, generation);
   if (epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, entry.fd, &ev) != 0 && errno == ENOENT) {
     // The descriptor was closed and reopened under the same number without
@@ -276,8 +282,11 @@ void EventLoop::dispatchEvent(uint64_t token, uint32_t events) {
   const uint32_t failure = IoSource::kError | IoSource::kHangup;
   if (reader && (flags & (IoSource::kReadable | failure))) reader->schedule(flags);
   if (writer && (flags & (IoSource::kWritable | failure))) writer->schedule(flags);
-  // One-shot registration: re-enable whatever is still armed.
-  updateInterest(slot, generation);
+  // One-shot registration: re-enable whatever is still armed.  Usually nothing
+  // is (the sources just went in flight), and skipping the call spares a lock
+  // that the delivering thread wants at this very moment.
+  const bool stillArmed = (reader && reader->armed_) || (writer && writer->armed_);
+  if (stillArmed) updateInterest(slot, generation);
 }
 
 }  // namespace vistrelle::dispatch
