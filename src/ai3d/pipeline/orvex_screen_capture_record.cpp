@@ -86,6 +86,7 @@ void OrvexScreenCaptureRecord::prepareOnQueue(uint32_t displayId, uint64_t sessi
     return;
   }
   std::vector<capture::DisplayInfo> content = grabber->displays();
+  if (displayId == kMainDisplayID) displayId = grabber->mainDisplayId();
   std::optional<capture::DisplayInfo> found;
   for (const capture::DisplayInfo& display : content) {
     if (display.id == displayId) found = display;

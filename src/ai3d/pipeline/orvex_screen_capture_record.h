@@ -38,6 +38,8 @@ class OrvexScreenCaptureRecord {
   static constexpr const char* kAudioQueueLabel =
       "cn.com.qx.orvexQXUSBService-samplecode.AudioSampleBufferQueue";
   static constexpr dispatch::Nanos kMinimumFrameInterval{1'000'000'000 / 30};
+  // Stands for whichever display is the main one when the stream starts.
+  static constexpr uint32_t kMainDisplayID = 0;
 
   struct Options {
     Connect connect;                                // default: X11 on $DISPLAY
@@ -64,7 +66,8 @@ class OrvexScreenCaptureRecord {
 
   // Stores tag and prepares capture of displayId asynchronously.
   void prepRecordWithDisplayID(uint32_t displayId, int tag);
-  // Finds the display and starts the stream, on the video sample queue.
+  // Finds the display (kMainDisplayID: the main one) and starts the stream,
+  // on the video sample queue.
   void prepare(uint32_t displayId);
   // Stops the stream; once it returns no callback runs. Safe from any
   // thread, also from the callback itself.

@@ -1,0 +1,300 @@
+#include "ai3d/pipeline/orvex_depth_3d_view_controller.h"
+
+#include <exception>
+#include <stdexcept>
+#include <thread>
+
+#include "ai3d/pipeline/depth_model_holder.h"
+#include "ai3d/pipeline/dynamic_filter_preset.h"
+#include "ai3d/pipeline/metal_pixel_buffer_scaler.h"
+#include "app/core/orvex_log.h"
+#include "platform/dispatch/runtime.h"
+
+namespace vistrelle::ai3d {
+
+OrvexDepth3DViewController::OrvexDepth3DViewController(Environment environment)
+    : env_(std::move(environment)),
+      onDepthCompletion_([this](const capture::CaptureFramePtr& captured,
+                                const DepthMapView* depth) { onDepth(captured, depth); }),
+      onFinished_([this] { frameFinished(); }) {
+  if (env_.backend == nullptr || env_.viewFactory == nullptr || !env_.glassStatus ||
+      !env_.modelType || !env_.depthValue || !env_.depthManager) {
+    throw std::invalid_argument("the 3D view controller needs its whole environment");
+  }
+  mainQueue_ = env_.mainQueue ? env_.mainQueue : dispatch::mainQueue();
+  depthBufferQueue_ = env_.depthBufferQueue ? env_.depthBufferQueue
+                                            : dispatch::makeSerialQueue(kDepthBufferQueueLabel);
+  if (!env_.log) env_.log = [](const std::string& line) { OrvexLog::logMessage(line); };
+  if (!env_.makeCaptureRecord) {
+    env_.makeCaptureRecord = [] { return std::make_unique<OrvexScreenCaptureRecord>(); };
+  }
+  sgHalf = std::make_unique<StereoGenerationHalf>(*env_.backend);
+  DynamicDepthFilter = std::make_unique<OrvexDynamicDepthFilter>(*env_.backend);
+}
+
+OrvexDepth3DViewController::~OrvexDepth3DViewController() {
+  if (ScreenCaptureRecord) ScreenCaptureRecord->stopRecording();
+  session_.fetch_add(1);
+  {
+    std::unique_lock lock(mailboxMutex_);
+    waiting_.reset();
+    alive_.reset();
+    idle_.wait(lock, [this] { return !inWork_; });
+  }
+  // A posted task that got hold of the token before it went finishes first.
+  while (!aliveWeak_.expired()) std::this_thread::yield();
+}
+
+void OrvexDepth3DViewController::postWorker() {
+  depthBufferQueue_->post([this, alive = aliveWeak_] {
+    const std::shared_ptr<int> hold = alive.lock();
+    if (hold) workNext();
+  });
+}
+
+void OrvexDepth3DViewController::viewDidLoad() {
+  setupMetalViews();
+  ScreenCaptureRecord = env_.makeCaptureRecord();
+  if (ScreenCaptureRecord) {
+    ScreenCaptureRecord->setRecordingBufferCallBack(
+        [this](const capture::CaptureFramePtr& frame, int tag) { onCapturedFrame(frame, tag); });
+  }
+}
+
+bool OrvexDepth3DViewController::setupMetalViews() {
+  std::shared_ptr<EyeView> left = env_.viewFactory->makeView(false);
+  std::shared_ptr<EyeView> right = env_.viewFactory->makeView(true);
+  std::string reason;
+  std::unique_ptr<FrameTextureCache> cache = env_.viewFactory->makeTextureCache(&reason);
+  std::lock_guard lock(viewsMutex_);
+  if (!cache) {
+    // Without a cache no frame can reach the views: they stay empty (black)
+    // and the failure is reported instead of ending the process.
+    env_.log("Failed to create Metal texture cache: " + reason);
+    leftView_.reset();
+    rightView_.reset();
+    textureCache_.reset();
+    viewsError_ = reason;
+    return false;
+  }
+  leftView_ = std::move(left);
+  rightView_ = std::move(right);
+  textureCache_ = std::move(cache);
+  viewsError_.reset();
+  return true;
+}
+
+void OrvexDepth3DViewController::startCapture() {
+  stopCapture();
+  if (!env_.glassStatus() || !ScreenCaptureRecord) return;
+  ScreenCaptureRecord->setTag(0);
+  ScreenCaptureRecord->prepare(OrvexScreenCaptureRecord::kMainDisplayID);
+}
+
+void OrvexDepth3DViewController::stopCapture() {
+  // No frame enters once the stream has stopped.
+  if (ScreenCaptureRecord) ScreenCaptureRecord->stopRecording();
+  {
+    std::lock_guard state(stateMutex_);
+    session_.fetch_add(1);
+    DynamicDepthFilter->reset();
+  }
+  {
+    std::unique_lock lock(mailboxMutex_);
+    waiting_.reset();
+    // The frame in work, if any, ends its road (its results are dropped).
+    if (!depthBufferQueue_->isCurrent()) idle_.wait(lock, [this] { return !inWork_; });
+  }
+  bool hadViews = false;
+  {
+    std::lock_guard lock(viewsMutex_);
+    hadViews = leftView_ && rightView_;
+  }
+  if (hadViews) {
+    mainQueue_->post([this, alive = std::weak_ptr<int>(alive_)] {
+      if (alive.lock()) setupMetalViews();
+    });
+  }
+}
+
+void OrvexDepth3DViewController::setDynamicFilterParameters() {
+  const DynamicFilterPreset preset = dynamicFilterPresetForModelType(env_.modelType());
+  alpha = preset.alpha;
+  eta = preset.eta;
+  sceneChangeThresh = preset.sceneChangeThresh;
+}
+
+void OrvexDepth3DViewController::onCapturedFrame(const capture::CaptureFramePtr& frame, int) {
+  if (!frame) return;
+  {
+    std::lock_guard lock(mailboxMutex_);
+    ++counters_.captured;
+    if (waiting_) ++counters_.replaced;
+    waiting_ = frame;
+    waitingSession_ = session_.load();
+    if (working_) return;
+    working_ = true;
+  }
+  postWorker();
+}
+
+void OrvexDepth3DViewController::workNext() {
+  capture::CaptureFramePtr frame;
+  {
+    std::lock_guard lock(mailboxMutex_);
+    frame = std::move(waiting_);
+    waiting_.reset();
+    if (!frame) {
+      working_ = false;
+      idle_.notify_all();
+      return;
+    }
+    workSession_ = waitingSession_;
+    inWork_ = true;
+  }
+  requestDepth(frame);
+}
+
+void OrvexDepth3DViewController::requestDepth(const capture::CaptureFramePtr& frame) {
+  const std::shared_ptr<DepthModelHolder> manager = env_.depthManager();
+  std::shared_ptr<MetalPixelBufferScaler> scaler = manager ? manager->scaler() : nullptr;
+  if (!manager || !manager->model() || !scaler) {
+    frameFinished();
+    return;
+  }
+  scaler->scaleAndInfer(frame, kDepthWidth, kDepthHeight, onDepthCompletion_, frame, manager,
+                        onFinished_);
+}
+
+void OrvexDepth3DViewController::onDepth(const capture::CaptureFramePtr& captured,
+                                         const DepthMapView* depth) {
+  if (depth == nullptr || !DynamicDepthFilter) return;
+  std::lock_guard state(stateMutex_);
+  if (workSession_ != session_.load()) {
+    std::lock_guard lock(mailboxMutex_);
+    ++counters_.stale;
+    return;
+  }
+  try {
+    std::shared_ptr<const KernelMap> filtered =
+        DynamicDepthFilter->apply(*depth, alpha.load(), eta.load(), sceneChangeThresh.load());
+    onFilteredDepth(captured, std::move(filtered));
+  } catch (const std::exception& error) {
+    env_.log(std::string("depth frame dropped: ") + error.what());
+  }
+}
+
+void OrvexDepth3DViewController::onFilteredDepth(const capture::CaptureFramePtr& captured,
+                                                 std::shared_ptr<const KernelMap> filtered) {
+  if (!filtered || !sgHalf) return;
+  // The call passes the literals the fields hold.
+  std::optional<StereoMaps> maps =
+      sgHalf->generate(std::move(filtered), 0.2f, 600.0f, env_.depthValue());
+  if (!maps) return;
+  onStereo(std::move(maps->left), std::move(maps->right), captured);
+}
+
+void OrvexDepth3DViewController::onStereo(std::shared_ptr<const KernelMap> left,
+                                          std::shared_ptr<const KernelMap> right,
+                                          const capture::CaptureFramePtr& captured) {
+  if (!left || !right) return;
+  present(captured, std::move(left), std::move(right));
+}
+
+void OrvexDepth3DViewController::present(const capture::CaptureFramePtr& frame,
+                                         std::shared_ptr<const KernelMap> left,
+                                         std::shared_ptr<const KernelMap> right) {
+  if (!frame) return;
+  std::shared_ptr<FrameTextureCache> cache;
+  {
+    std::lock_guard lock(viewsMutex_);
+    cache = textureCache_;
+  }
+  if (!cache) return;
+  capture::CaptureFramePtr leftTexture = cache->wrap(frame);
+  capture::CaptureFramePtr rightTexture = cache->wrap(frame);
+  if (!leftTexture || !rightTexture) return;
+  {
+    std::lock_guard lock(mailboxMutex_);
+    ++counters_.presented;
+  }
+  mainQueue_->post([this, alive = std::weak_ptr<int>(alive_), session = workSession_,
+                    leftTexture = std::move(leftTexture), rightTexture = std::move(rightTexture),
+                    left = std::move(left), right = std::move(right)]() mutable {
+    if (!alive.lock()) return;
+    updateViews(session, std::move(leftTexture), std::move(rightTexture), std::move(left),
+                std::move(right));
+  });
+}
+
+void OrvexDepth3DViewController::updateViews(uint64_t session, capture::CaptureFramePtr leftTexture,
+                                             capture::CaptureFramePtr rightTexture,
+                                             std::shared_ptr<const KernelMap> left,
+                                             std::shared_ptr<const KernelMap> right) {
+  if (!isCurrentSession(session)) {
+    std::lock_guard lock(mailboxMutex_);
+    ++counters_.stale;
+    return;
+  }
+  std::shared_ptr<EyeView> leftView, rightView;
+  {
+    std::lock_guard lock(viewsMutex_);
+    leftView = leftView_;
+    rightView = rightView_;
+  }
+  const float depthValue = env_.depthValue();
+  if (leftView) {
+    leftView->setTextures(std::move(leftTexture), left, right);
+    leftView->setDepthValue(depthValue);
+    leftView->draw();
+  }
+  if (rightView) {
+    rightView->setTextures(std::move(rightTexture), left, right);
+    rightView->setDepthValue(depthValue);
+    rightView->draw();
+  }
+}
+
+void OrvexDepth3DViewController::frameFinished() {
+  bool more = false;
+  {
+    std::lock_guard lock(mailboxMutex_);
+    ++counters_.worked;
+    inWork_ = false;
+    more = waiting_ != nullptr;
+    if (!more) working_ = false;
+    idle_.notify_all();
+  }
+  if (more) postWorker();
+}
+
+bool OrvexDepth3DViewController::isCurrentSession(uint64_t session) const {
+  return session == session_.load();
+}
+
+std::shared_ptr<EyeView> OrvexDepth3DViewController::metalLeftView() const {
+  std::lock_guard lock(viewsMutex_);
+  return leftView_;
+}
+
+std::shared_ptr<EyeView> OrvexDepth3DViewController::metalRightView() const {
+  std::lock_guard lock(viewsMutex_);
+  return rightView_;
+}
+
+std::optional<std::string> OrvexDepth3DViewController::viewsError() const {
+  std::lock_guard lock(viewsMutex_);
+  return viewsError_;
+}
+
+OrvexDepth3DViewController::Counters OrvexDepth3DViewController::counters() const {
+  std::lock_guard lock(mailboxMutex_);
+  return counters_;
+}
+
+void OrvexDepth3DViewController::waitUntilIdle() {
+  std::unique_lock lock(mailboxMutex_);
+  idle_.wait(lock, [this] { return !working_ && !inWork_ && !waiting_; });
+}
+
+}  // namespace vistrelle::ai3d
