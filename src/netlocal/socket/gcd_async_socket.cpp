@@ -211,6 +211,15 @@ void getInterfaceAddress(const std::string& description, uint16_t port, Bytes* a
   freeifaddrs(list);
 }
 
+// Hosts answered without getaddrinfo: the loopback names and numeric addresses.
+bool isLiteralHost(const std::string& host) {
+  if (host == "localhost" || host == "loopback") return true;
+  in_addr numeric4{};
+  in6_addr numeric6{};
+  return inet_pton(AF_INET, host.c_str(), &numeric4) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), &numeric6) == 1;
+}
+
 struct AddressInfo {
   std::string host;
   uint16_t port = 0;
@@ -362,7 +371,29 @@ Result GCDAsyncSocket::onSocketQueue(const std::function<Result()>& task) const 
 }
 
 void GCDAsyncSocket::async(std::function<void(GCDAsyncSocket&)> task) {
-  socketQueue_->post([self = shared_from_this(), task = std::move(task)] { task(*self); });
+  if (socketQueue_->isCurrent()) {
+    // A later turn of the queue, so that nothing nests.
+    socketQueue_->post([self = shared_from_this(), task = std::move(task)] { task(*self); });
+    return;
+  }
+  // From elsewhere the request is queued at once: on an idle socket queue it
+  // runs on the caller's thread, which saves a thread hand-off per request
+  // (the caller is usually the delegate, reading the next line).
+  socketQueue_->sync([this, &task] { task(*this); });
+}
+
+void GCDAsyncSocket::takeNext(void (GCDAsyncSocket::*next)()) {
+  // At once while shallow (the common case: the queue goes idle sooner and
+  // the delegate's next request runs on its own thread), on a fresh turn of
+  // the queue when many queued requests complete in a row.
+  static constexpr int kMaxDepth = 16;
+  if (takeNextDepth_ < kMaxDepth) {
+    ++takeNextDepth_;
+    (this->*next)();
+    --takeNextDepth_;
+    return;
+  }
+  socketQueue_->post([self = shared_from_this(), next] { ((*self).*next)(); });
 }
 
 GCDAsyncSocketPtr GCDAsyncSocket::selfForDelegate() {
@@ -785,6 +816,14 @@ bool GCDAsyncSocket::connectToHost(const std::string& host, uint16_t port,
     const uint64_t attempt = stateIndex_;
     std::weak_ptr<GCDAsyncSocket> weak = weak_from_this();
     auto socketQueue = socketQueue_;
+    if (isLiteralHost(host)) {
+      // Nothing to look up: answered on a later turn, as a look-up would be.
+      socketQueue_->post([weak, attempt, addresses = lookupHost(host, port, nullptr)]() mutable {
+        if (auto self = weak.lock()) self->lookupDidSucceed(attempt, std::move(addresses));
+      });
+      startConnectTimeout(timeout);
+      return;
+    }
     // getaddrinfo blocks: it runs on the global queue, never on the socket queue.
     environment_.pool->post([weak, socketQueue, host, port, attempt] {
       SocketErrorPtr lookupError;
@@ -1388,6 +1427,16 @@ std::vector<Bytes> GCDAsyncSocket::lookupHost(const std::string& host, uint16_t 
     addresses.push_back(makeAddress6(in6addr_loopback, port));
     return addresses;
   }
+  in_addr numeric4{};
+  in6_addr numeric6{};
+  if (inet_pton(AF_INET, host.c_str(), &numeric4) == 1) {
+    addresses.push_back(makeAddress4(numeric4, port));
+    return addresses;
+  }
+  if (inet_pton(AF_INET6, host.c_str(), &numeric6) == 1) {
+    addresses.push_back(makeAddress6(numeric6, port));
+    return addresses;
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -1730,9 +1779,7 @@ void GCDAsyncSocket::doReadData() {
   if (done) {
     completeCurrentRead();
     if (!error && (!socketEOF || preBuffer_.availableBytes() > 0)) {
-      // Taken on a fresh turn of the queue, so a long run of buffered lines
-      // never nests calls.
-      async([](GCDAsyncSocket& self) { self.maybeDequeueRead(); });
+      takeNext(&GCDAsyncSocket::maybeDequeueRead);
     }
   } else if (totalBytesReadForCurrentRead > 0) {
     const long tag = read->tag;
@@ -1971,7 +2018,7 @@ void GCDAsyncSocket::doWriteData() {
   }
   if (write->bytesDone == write->length()) {
     completeCurrentWrite();
-    async([](GCDAsyncSocket& self) { self.maybeDequeueWrite(); });
+    takeNext(&GCDAsyncSocket::maybeDequeueWrite);
     return;
   }
   flags_ &= ~kSocketCanAcceptBytes;

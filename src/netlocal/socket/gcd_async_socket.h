@@ -225,6 +225,7 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   template <typename Call>
   void notifyDelegate(Call call);
   GCDAsyncSocketPtr selfForDelegate();
+  void takeNext(void (GCDAsyncSocket::*next)());
 
   // Accepting.
   SocketErrorPtr preAcceptChecks(bool checkFamilies) const;
@@ -339,6 +340,7 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   size_t sslWriteCachedLength_ = 0;
   uint64_t handshakeIndex_ = 0;
 
+  int takeNextDepth_ = 0;
   double alternateAddressDelay_ = 0.3;
   std::any userData_;
 };
