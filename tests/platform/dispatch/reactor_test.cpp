@@ -66,9 +66,12 @@ TEST_F(ReactorTest, ReadSourceDeliversOnItsQueueWithBytesAvailable) {
   std::promise<std::pair<unsigned long, bool>> seen;
   source->setEventHandler([&] {
     char buf[16];
-    seen.set_value({source->data(), queue->isCurrent()});
+    const auto available = source->data();
+    const bool onQueue = queue->isCurrent();
     (void)!read(pair.a.get(), buf, sizeof buf);
     source->suspend();
+    // Last: the test's locals go away as soon as the promise is kept.
+    seen.set_value({available, onQueue});
   });
   source->resume();
   ASSERT_EQ(write(pair.b.get(), "hello", 5), 5);
@@ -205,8 +208,10 @@ TEST_F(ReactorTest, HangupWakesTheReader) {
   source->setEventHandler([&] {
     char c;
     if (read(pair.a.get(), &c, 1) == 0) {
-      hup.set_value(source->data() == 0);
+      const bool nothingAvailable = source->data() == 0;
       source->cancel();
+      // Last: the test's locals go away as soon as the promise is kept.
+      hup.set_value(nothingAvailable);
     }
   });
   source->resume();
