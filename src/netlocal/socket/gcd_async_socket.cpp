@@ -1800,7 +1800,18 @@ void GCDAsyncSocket::doReadData() {
 
 void GCDAsyncSocket::doReadEOF() {
   flags_ |= kSocketHasReadEOF;
-  if (flags_ & kSocketSecure) flushSSLBuffers();
+  if (flags_ & kSocketSecure) {
+    flushSSLBuffers();
+    if (sslErrCode_ == 0 && preBuffer_.availableBytes() == 0 && secure_) {
+      // The stream ended before the context saw how: ask it, so that a cut
+      // without close_notify is told apart from an orderly end.
+      preBuffer_.ensureCapacityForWrite(1);
+      size_t length = 1;
+      const int status = secure_->read(preBuffer_.writeBuffer(), &length);
+      preBuffer_.didWrite(length);
+      if (status != 0 && status != kSSLWouldBlock) sslErrCode_ = status;
+    }
+  }
 
   bool shouldDisconnect = false;
   SocketErrorPtr error;
@@ -2259,6 +2270,9 @@ void GCDAsyncSocket::ssl_shouldTrustPeer(bool shouldTrust, uint64_t handshakeInd
 }
 
 void GCDAsyncSocket::ssl_teardown() {
+  // An orderly end tells the peer the stream was not cut short (best effort:
+  // a full send buffer or a gone peer simply loses it).
+  if (secure_ && (flags_ & kSocketSecure)) secure_->shutdown();
   secure_.reset();
   sslPreBuffer_.reset();
 }
@@ -2282,6 +2296,9 @@ int GCDAsyncSocket::sslReadWithBuffer(uint8_t* buffer, size_t* length) {
   const size_t wanted = *length;
   *length = 0;
   if (socketFDBytesAvailable_ == 0 && (!sslPreBuffer_ || sslPreBuffer_->availableBytes() == 0)) {
+    // After the end of stream nothing more will come: the context learns
+    // whether the peer had said goodbye (close_notify) first.
+    if (flags_ & kSocketHasReadEOF) return kSSLClosedAbort;
     resumeReadSource();
     return kSSLWouldBlock;
   }

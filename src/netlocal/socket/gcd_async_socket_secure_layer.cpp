@@ -418,6 +418,11 @@ int GCDAsyncSocketSecureLayer::write(const uint8_t* buffer, size_t* length) {
   return result == 1 ? 0 : statusOf(result);
 }
 
+void GCDAsyncSocketSecureLayer::shutdown() {
+  SSL_shutdown(ssl_);
+  ERR_clear_error();
+}
+
 size_t GCDAsyncSocketSecureLayer::bufferedBytes() const {
   const int pending = SSL_pending(ssl_);
   return pending > 0 ? static_cast<size_t>(pending) : 0;

@@ -66,6 +66,8 @@ class GCDAsyncSocketSecureLayer {
   // Encrypts all of `length` bytes or none (a kSSLWouldBlock retry must pass
   // the same bytes and length).
   int write(const uint8_t* buffer, size_t* length);
+  // Sends close_notify if the transport takes it now.
+  void shutdown();
   // Decrypted bytes the context holds already.
   size_t bufferedBytes() const;
 
