@@ -31,7 +31,7 @@ std::string DepthModel::description() const {
 }
 
 bool DepthModel::normalise(const inference::TensorOutput& output) {
-  const std::vector<int>& shape = output.shape;
+  const std::span<const int> shape = output.shape;
   const bool fourD = shape.size() == 4 && shape[0] == 1 && shape[1] == 1;
   const bool threeD = shape.size() == 3 && shape[0] == 1;
   if (!fourD && !threeD) return false;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ai3d/pipeline/depth_model.h"
 #include "platform/capture/capture_frame.h"
@@ -33,7 +34,8 @@ class MetalPixelBufferScaler : public std::enable_shared_from_this<MetalPixelBuf
                      std::shared_ptr<const DepthModelHolder> manager,
                      const std::function<void()>& finished = {});
 
-  // Stretches source into target (both BGRA8).
+  // Stretches source into target (both BGRA8) with bilinear filtering on
+  // pixel centres (as a GPU sampler with linear filtering and clamped edges).
   static void scale(const capture::CaptureFrame& source, capture::CaptureFrame& target);
 
   const dispatch::ExecutorPtr& completionQueue() const { return completionQueue_; }

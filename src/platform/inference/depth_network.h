@@ -11,8 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <vector>
 
 namespace vistrelle::inference {
 
@@ -23,9 +23,10 @@ struct ImageInput {
   size_t rowBytes = 0;
 };
 
-// The network's first output; `data` stays valid until the next run.
+// The network's first output; `shape` and `data` stay valid until the next
+// run (views, so a run allocates nothing of its own).
 struct TensorOutput {
-  std::vector<int> shape;
+  std::span<const int> shape;
   const float* data = nullptr;
 
   size_t count() const;

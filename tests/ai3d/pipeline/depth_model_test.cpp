@@ -211,7 +211,7 @@ TEST(OpenCvDepthNetwork, StretchesOtherInputSizes) {
   auto network = loadOnnx(VISTRELLE_MODEL_DIR "/model.onnx");
   auto frame = grayFrame(100, 50, 200);
   const auto out = network->run({frame->data(), 100, 50, frame->stride()});
-  EXPECT_THAT(out.shape, ElementsAre(1, 1, kH, kW));
+  EXPECT_THAT(std::vector<int>(out.shape.begin(), out.shape.end()), ElementsAre(1, 1, kH, kW));
 }
 
 }  // namespace

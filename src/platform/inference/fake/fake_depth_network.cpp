@@ -49,7 +49,7 @@ TensorOutput FakeDepthNetwork::run(const ImageInput& image) {
   lastImage_ = image;
   if (!failure_.empty()) throw std::runtime_error(failure_);
   returnedShape_ = shape_;
-  TensorOutput probe{returnedShape_, nullptr};
+  TensorOutput probe{std::span<const int>(returnedShape_), nullptr};
   values_.resize(probe.count());
   const int width = shape_.empty() ? 0 : shape_.back();
   const int height = shape_.size() >= 2 ? shape_[shape_.size() - 2] : 1;
