@@ -1,6 +1,5 @@
 #include "platform/capture/capture_frame_pool.h"
 
-#include <atomic>
 #include <stdexcept>
 
 namespace vistrelle::capture {
@@ -16,9 +15,9 @@ std::shared_ptr<CaptureFrame> CaptureFramePool::acquire(int width, int height) {
   // behind our back while we hold the lock.
   for (auto& frame : frames_) {
     if (frame.use_count() != 1) continue;
-    // Pairs with the release in the last holder's reference drop, so its
-    // reads of the pixels happen before we hand them out for writing.
-    std::atomic_thread_fence(std::memory_order_acquire);
+    // The copy handed out below increments the count with an acq_rel
+    // read-modify-write, which synchronises with the last holder's release:
+    // its reads of the pixels happen before our caller writes them.
     if (frame->width() != width || frame->height() != height) {
       frame = std::make_shared<CaptureFrame>(width, height);
     }
