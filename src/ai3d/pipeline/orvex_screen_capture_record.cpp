@@ -1,6 +1,9 @@
 #include "ai3d/pipeline/orvex_screen_capture_record.h"
 
+#include <sys/utsname.h>
+
 #include <iostream>
+#include <string_view>
 
 #include "app/core/orvex_log.h"
 #include "platform/dispatch/runtime.h"
@@ -19,6 +22,10 @@ std::unique_ptr<capture::ScreenGrabber> connectX11(std::string* reason) {
   *reason = "screen capture was built without X11 support";
   return nullptr;
 #endif
+}
+
+OrvexScreenCaptureRecord::AudioSettings recordingAudioSettings() {
+  return {48000, 2, "aac", 256000};
 }
 
 }  // namespace
@@ -94,6 +101,7 @@ void OrvexScreenCaptureRecord::prepareOnQueue(uint32_t displayId, uint64_t sessi
   std::lock_guard lock(mutex_);
   if (session != session_) return;
   availableContent_ = std::move(content);
+  audioSettings_ = recordingAudioSettings();
   screen_ = found;
   grabber_ = std::move(grabber);
   if (!screen_) return;
@@ -154,6 +162,30 @@ void OrvexScreenCaptureRecord::stopRecording() {
     std::lock_guard lock(mutex_);
     grabber_.reset();
   });
+}
+
+void OrvexScreenCaptureRecord::setupAudioSettings() {
+  std::lock_guard lock(mutex_);
+  audioSettings_ = recordingAudioSettings();
+}
+
+std::optional<OrvexScreenCaptureRecord::AudioSettings> OrvexScreenCaptureRecord::audioSettings()
+    const {
+  std::lock_guard lock(mutex_);
+  return audioSettings_;
+}
+
+bool OrvexScreenCaptureRecord::getCPUTypeIsARM(
+    const std::function<void(const std::string&)>& print) {
+  utsname host{};
+  const bool arm = uname(&host) == 0 && std::string_view(host.machine) == "aarch64";
+  const std::string line = arm ? "ARM===ARM===ARM===ARM" : "X86_64===X86_64===X86_64===X86_64";
+  if (print) {
+    print(line);
+  } else {
+    std::cout << line << std::endl;
+  }
+  return arm;
 }
 
 bool OrvexScreenCaptureRecord::isCurrentSession(uint64_t session) const {

@@ -73,6 +73,20 @@ class OrvexScreenCaptureRecord {
   // thread, also from the callback itself.
   void stopRecording();
 
+  // Audio encoder settings kept for a recording stream; no capture stream
+  // uses them.
+  struct AudioSettings {
+    int sampleRate = 0;
+    int numberOfChannels = 0;
+    std::string format;  // "aac": MPEG-4 AAC
+    int encoderBitRate = 0;
+  };
+  void setupAudioSettings();
+  std::optional<AudioSettings> audioSettings() const;
+
+  // True on a 64-bit Arm processor; prints which one it found.
+  static bool getCPUTypeIsARM(const std::function<void(const std::string&)>& print = {});
+
   bool isRecording() const;
   // What the last preparation found.
   std::optional<capture::DisplayInfo> screen() const;
@@ -95,6 +109,7 @@ class OrvexScreenCaptureRecord {
   std::unique_ptr<capture::ScreenGrabber> grabber_;  // used on the video queue only
   std::optional<capture::DisplayInfo> screen_;
   std::vector<capture::DisplayInfo> availableContent_;
+  std::optional<AudioSettings> audioSettings_;
   dispatch::TimerSourcePtr stream_;
 };
 

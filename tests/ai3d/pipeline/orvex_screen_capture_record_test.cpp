@@ -73,6 +73,10 @@ TEST_F(CaptureRecordTest, DeliversAtMostThirtyFramesPerSecondWithTheTag) {
   ASSERT_TRUE(record.screen().has_value());
   EXPECT_EQ(record.screen()->name, "MAIN");
   EXPECT_EQ(record.availableContent().size(), 2u);
+  ASSERT_TRUE(record.audioSettings().has_value());
+  EXPECT_EQ(record.audioSettings()->sampleRate, 48000);
+  EXPECT_EQ(record.audioSettings()->numberOfChannels, 2);
+  EXPECT_EQ(record.audioSettings()->encoderBitRate, 256000);
   video_->advanceBy(3s);
   // Every one-second window holds at most 30 frames, and the stream keeps up.
   ASSERT_GE(stamps.size(), 90u);
@@ -172,6 +176,19 @@ TEST_F(CaptureRecordTest, StopFromInsideTheCallbackIsSafe) {
   video_->advanceBy(1s);
   EXPECT_EQ(frames, 1);
   EXPECT_FALSE(record.isRecording());
+}
+
+TEST(CaptureRecordCpu, ReportsTheProcessorKind) {
+  std::string printed;
+  const bool arm =
+      OrvexScreenCaptureRecord::getCPUTypeIsARM([&](const std::string& line) { printed = line; });
+#if defined(__aarch64__)
+  EXPECT_TRUE(arm);
+  EXPECT_EQ(printed, "ARM===ARM===ARM===ARM");
+#else
+  EXPECT_FALSE(arm);
+  EXPECT_EQ(printed, "X86_64===X86_64===X86_64===X86_64");
+#endif
 }
 
 TEST(CaptureRecordX11, FramesOfTheMainDisplayArriveFromARealServer) {
