@@ -439,12 +439,16 @@ TEST(GCDAsyncSocketSecure, LateTrustAnswerAfterReconnectIsIgnored) {
   socket->startTLS(manualTrustClientSettings());
   fixture.delegate->waitFor("trust", 2);
   // The first handshake's answer comes now: it belongs to nothing.
-  answers.at(0)(true);
+  auto answer = [&](size_t index) {
+    std::lock_guard lock(mutex);
+    return answers.at(index);
+  };
+  answer(0)(true);
   settle(socket, fixture.delegateQueue);
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(fixture.delegate->count("secure"), 0u);
   EXPECT_FALSE(socket->isSecure());
-  answers.at(1)(true);
+  answer(1)(true);
   fixture.delegate->waitFor("secure", 2);  // our client and the accepted server
   EXPECT_TRUE(socket->isSecure());
 }
