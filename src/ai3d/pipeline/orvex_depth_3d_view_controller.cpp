@@ -112,7 +112,8 @@ void OrvexDepth3DViewController::stopCapture() {
   }
   if (hadViews) {
     mainQueue_->post([this, alive = std::weak_ptr<int>(alive_)] {
-      if (alive.lock()) setupMetalViews();
+      const std::shared_ptr<int> hold = alive.lock();
+      if (hold) setupMetalViews();
     });
   }
 }
@@ -221,7 +222,8 @@ void OrvexDepth3DViewController::present(const capture::CaptureFramePtr& frame,
   mainQueue_->post([this, alive = std::weak_ptr<int>(alive_), session = workSession_,
                     leftTexture = std::move(leftTexture), rightTexture = std::move(rightTexture),
                     left = std::move(left), right = std::move(right)]() mutable {
-    if (!alive.lock()) return;
+    const std::shared_ptr<int> hold = alive.lock();
+    if (!hold) return;
     updateViews(session, std::move(leftTexture), std::move(rightTexture), std::move(left),
                 std::move(right));
   });
