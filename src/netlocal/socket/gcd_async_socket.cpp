@@ -1679,6 +1679,9 @@ void GCDAsyncSocket::doReadData() {
         const int status = secure_->read(buffer + bytesRead, &chunk);
         bytesRead += chunk;
         if (status == kSSLWouldBlock) {
+          // Encrypted bytes still waiting here can be read on; only an empty
+          // transport means waiting for the descriptor.
+          if (sslPreBuffer_ && sslPreBuffer_->availableBytes() > 0) continue;
           waiting = true;
           break;
         }
@@ -2288,6 +2291,7 @@ void GCDAsyncSocket::flushSSLBuffers() {
     size_t length = wanted;
     const int status = secure_->read(preBuffer_.writeBuffer(), &length);
     preBuffer_.didWrite(length);
+    if (status == kSSLWouldBlock && sslPreBuffer_ && sslPreBuffer_->availableBytes() > 0) continue;
     if (status != 0) break;
   }
 }

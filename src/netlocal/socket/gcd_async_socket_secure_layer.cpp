@@ -139,7 +139,10 @@ std::unique_ptr<GCDAsyncSocketSecureLayer> GCDAsyncSocketSecureLayer::create(
   // A chunk that would block is retried from the write packet, whose bytes
   // stay put but whose pointer is recomputed on each call.
   SSL_CTX_set_mode(context, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  SSL_CTX_clear_mode(context, SSL_MODE_AUTO_RETRY);
+  // After a record that carries no data (a session ticket, a key update) the
+  // read goes on with the bytes already here instead of asking to wait for
+  // the descriptor, which may have nothing more to say.
+  SSL_CTX_set_mode(context, SSL_MODE_AUTO_RETRY);
   if (isServer) {
     // The server asks no certificate of its clients.
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
