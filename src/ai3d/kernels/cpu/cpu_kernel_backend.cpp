@@ -14,6 +14,16 @@
 #include "ai3d/kernels/ai3d_kernel_library.h"
 #include "ai3d/kernels/half_float.h"
 
+
+// AVX2 and baseline copies chosen at load time.  ThreadSanitizer's runtime
+// is not up yet when the loader runs the ifunc resolvers, so sanitizer builds
+// keep the baseline copy only.
+#if defined(__SANITIZE_THREAD__)
+#define VISTRELLE_CPU_CLONES
+#else
+#define VISTRELLE_CPU_CLONES [[gnu::target_clones("avx2", "default")]]
+#endif
+
 namespace vistrelle::ai3d {
 namespace {
 
@@ -80,7 +90,7 @@ inline int floorAboveMinusOne(float v) {
 // One tap of the smoothing for a whole row, in vector lanes. Non-finite
 // depths arrive replaced by kFar, whose weight against any real depth is
 // below 2^-126: they add nothing a half could show.
-[[gnu::target_clones("avx2", "default")]] void accumulateTap(const float* __restrict q,
+VISTRELLE_CPU_CLONES void accumulateTap(const float* __restrict q,
                                                              const float* __restrict centre,
                                                              float spatial, float rangeFactor,
                                                              int width, float* __restrict sum,
@@ -102,7 +112,7 @@ struct FilterConstants {
 
 // One row of the temporal filter from the padded |C - P| rows above, at and
 // below it (-1 marks a non-finite change). Values first, then selects.
-[[gnu::target_clones("avx2", "default")]] void filterRow(const float* const* changes,
+VISTRELLE_CPU_CLONES void filterRow(const float* const* changes,
                                                          const float* __restrict current,
                                                          const float* __restrict previous,
                                                          FilterConstants k, float* __restrict out,
@@ -134,7 +144,7 @@ struct FilterConstants {
 
 // One row of both eye maps: the row's own value, then for each step j the
 // value j pixels away where its reach covers j. Exact: compare and max only.
-[[gnu::target_clones("avx2", "default")]] void stereoRow(const float* __restrict src,
+VISTRELLE_CPU_CLONES void stereoRow(const float* __restrict src,
                                                          float* __restrict reach,
                                                          float* __restrict outL,
                                                          float* __restrict outR, int width,
@@ -162,7 +172,7 @@ struct FilterConstants {
 }
 
 // The horizontal blur of one padded row into f32, taps in order -12..12.
-[[gnu::target_clones("avx2", "default")]] void blurRow(const float* __restrict src,
+VISTRELLE_CPU_CLONES void blurRow(const float* __restrict src,
                                                        const float* __restrict g,
                                                        float* __restrict dst, int width) {
   for (int x = 0; x < width; ++x) dst[x] = g[0] * src[x - kBlurRadius];
@@ -173,7 +183,7 @@ struct FilterConstants {
 }
 
 // The vertical blur of one row from its 25 source rows, back to half.
-[[gnu::target_clones("avx2", "default")]] void blurColumn(const float* const* sources,
+VISTRELLE_CPU_CLONES void blurColumn(const float* const* sources,
                                                           const float* __restrict g,
                                                           float* __restrict dst, int width) {
   const float* first = sources[0];
