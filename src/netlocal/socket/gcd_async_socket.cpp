@@ -371,14 +371,16 @@ Result GCDAsyncSocket::onSocketQueue(const std::function<Result()>& task) const 
 }
 
 void GCDAsyncSocket::async(std::function<void(GCDAsyncSocket&)> task) {
-  if (socketQueue_->isCurrent()) {
-    // A later turn of the queue, so that nothing nests.
+  // On the socket queue: a later turn, so that nothing nests.  On a pool
+  // thread: never wait there, since the socket queue may need that very
+  // pool to finish what it is doing.
+  if (socketQueue_->isCurrent() || environment_.pool->isCurrent()) {
     socketQueue_->post([self = shared_from_this(), task = std::move(task)] { task(*self); });
     return;
   }
-  // From elsewhere the request is queued at once: on an idle socket queue it
-  // runs on the caller's thread, which saves a thread hand-off per request
-  // (the caller is usually the delegate, reading the next line).
+  // From any other thread (the main queue, typically the delegate reading
+  // its next line) the request is queued at once: on an idle socket queue it
+  // runs right here, which saves two thread hand-offs per request.
   socketQueue_->sync([this, &task] { task(*this); });
 }
 
