@@ -74,7 +74,7 @@ void setError(SocketErrorPtr* out, SocketErrorPtr error) {
   if (out) *out = std::move(error);
 }
 
-void closeRetryingNever(int fd) {
+void closeDescriptor(int fd) {
   // close() must not be retried on EINTR on Linux: the descriptor is gone either way.
   if (fd >= 0) ::close(fd);
 }
@@ -590,7 +590,7 @@ void GCDAsyncSocket::setupAcceptSource(int listenFD, dispatch::IoSourcePtr* slot
   });
   std::string path = unlinkOnCancel ? socketUrl_ : std::string();
   source->setCancelHandler([listenFD, path] {
-    closeRetryingNever(listenFD);
+    closeDescriptor(listenFD);
     if (!path.empty()) ::unlink(path.c_str());
   });
   source->resume();
@@ -639,7 +639,7 @@ bool GCDAsyncSocket::acceptOnInterface(const std::string& interface, uint16_t po
       }
       fd6 = createListenSocket(address6, &failure);
       if (fd6 < 0) {
-        closeRetryingNever(fd4);
+        closeDescriptor(fd4);
         return;
       }
     }
@@ -719,9 +719,7 @@ void GCDAsyncSocket::acceptedSocket(int childFD, Bytes address) {
   // Owned until the accepted socket takes it, so that no road leaks it.
   auto owned = std::make_shared<dispatch::UniqueFd>(childFD);
   if (!delegateQueue_) return;
-  const int family = socketUN_ >= 0 && accept4Source_ == nullptr && accept6Source_ == nullptr
-                         ? AF_UNIX
-                         : familyOf(address);
+  const int family = familyOf(address) == AF_UNSPEC ? AF_UNIX : familyOf(address);
   delegateQueue_->post([delegate = delegate_, delegateQueue = delegateQueue_,
                         self = shared_from_this(), environment = environment_, owned,
                         address = std::move(address), family] {
@@ -971,7 +969,7 @@ SocketErrorPtr GCDAsyncSocket::connectWithAddresses(const Bytes& address4In,
   if (!address6.empty()) {
     socket6FD_ = createConnectSocket(AF_INET6, connectInterface6_, &error);
     if (socket6FD_ < 0) {
-      closeRetryingNever(std::exchange(socket4FD_, -1));
+      closeDescriptor(std::exchange(socket4FD_, -1));
       return error;
     }
   }
@@ -1043,7 +1041,7 @@ void GCDAsyncSocket::closeConnectAttempt(int family) {
     source.reset();
   }
   int& fd = fdForFamily(family);
-  closeRetryingNever(std::exchange(fd, -1));
+  closeDescriptor(std::exchange(fd, -1));
 }
 
 void GCDAsyncSocket::connectFinished(int family, uint64_t attempt, int error) {
@@ -1067,7 +1065,6 @@ void GCDAsyncSocket::didConnect(int family) {
   for (int other : {AF_INET, AF_INET6, AF_UNIX}) {
     if (other != family) closeConnectAttempt(other);
   }
-  const std::string url = family == AF_UNIX ? socketUrl_ : std::string();
   endConnectTimeout();
   flags_ |= kConnected;
   setupReadAndWriteSources(fdForFamily(family));
@@ -1149,7 +1146,7 @@ void GCDAsyncSocket::setupReadAndWriteSources(int fd) {
   // The second of the two cancel handlers closes the descriptor.
   auto remaining = std::make_shared<int>(2);
   auto closer = [remaining, fd] {
-    if (--*remaining == 0) closeRetryingNever(fd);
+    if (--*remaining == 0) closeDescriptor(fd);
   };
   readSource_->setCancelHandler(closer);
   writeSource_->setCancelHandler(closer);
@@ -1186,7 +1183,7 @@ void GCDAsyncSocket::closeWithError(SocketErrorPtr error) {
       // A connect still in flight: the descriptor is ours to close.
       source->cancel();
       source.reset();
-      closeRetryingNever(std::exchange(fdForFamily(family), -1));
+      closeDescriptor(std::exchange(fdForFamily(family), -1));
     }
   }
   const bool hadSources =
@@ -1199,9 +1196,9 @@ void GCDAsyncSocket::closeWithError(SocketErrorPtr error) {
     }
   }
   if (!hadSources) {
-    closeRetryingNever(socket4FD_);
-    closeRetryingNever(socket6FD_);
-    closeRetryingNever(socketUN_);
+    closeDescriptor(socket4FD_);
+    closeDescriptor(socket6FD_);
+    closeDescriptor(socketUN_);
   }
   socket4FD_ = socket6FD_ = socketUN_ = -1;
   socketUrl_.clear();
@@ -2046,7 +2043,7 @@ void GCDAsyncSocket::doWriteData() {
           delegate.socketDidWritePartialDataOfLength(self, bytesWritten, tag);
         });
   }
-  (void)waiting;
+  (void)waiting;  // either way the write source, now resumed, brings the next pass
 }
 
 void GCDAsyncSocket::completeCurrentWrite() {
