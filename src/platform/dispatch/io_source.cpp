@@ -81,6 +81,14 @@ void IoSource::schedule(uint32_t events) {
   });
 }
 
+unsigned long IoSource::data() const {
+  if (kind_ != IoKind::Read) return 0;
+  int available = 0;
+  return ioctl(fd_, FIONREAD, &available) == 0 && available > 0
+             ? static_cast<unsigned long>(available)
+             : 0;
+}
+
 void IoSource::deliver() {
   std::function<void()> handler;
   {
@@ -90,14 +98,6 @@ void IoSource::deliver() {
       return;
     }
     handler = eventHandler_;
-  }
-  if (kind_ == IoKind::Read) {
-    int available = 0;
-    data_ = ioctl(fd_, FIONREAD, &available) == 0 && available > 0
-                ? static_cast<unsigned long>(available)
-                : 0;
-  } else {
-    data_ = 0;
   }
   if (handler) handler();
   bool arm = false;

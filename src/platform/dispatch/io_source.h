@@ -39,8 +39,8 @@ class IoSource : public std::enable_shared_from_this<IoSource> {
   IoKind kind() const { return kind_; }
 
   // While the event handler runs: for a read source the bytes readable now
-  // (FIONREAD), for a write source 0.
-  unsigned long data() const { return data_; }
+  // (FIONREAD, asked only when called), for a write source 0.
+  unsigned long data() const;
   // While the event handler runs: the poll flags of the event that woke it.
   bool hangup() const { return (events_ & kHangup) != 0; }
   bool error() const { return (events_ & kError) != 0; }
@@ -73,7 +73,6 @@ class IoSource : public std::enable_shared_from_this<IoSource> {
   std::atomic<bool> cancelled_{false};
 
   // Written only on the queue, just before the handler runs.
-  unsigned long data_ = 0;
   uint32_t events_ = 0;
 
   // The loop's registration token: slot and generation, so that a reused

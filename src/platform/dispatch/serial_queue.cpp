@@ -44,10 +44,9 @@ void SerialQueue::post(Task task) {
 
 DelayedTask SerialQueue::postAt(TimePoint deadline, Task task) {
   auto [handle, guarded] = DelayedTask::guard(std::move(task));
-  pool_->reactor().schedule(deadline,
-                            [self = shared_from_this(), guarded = std::move(guarded)]() mutable {
-                              self->post(std::move(guarded));
-                            });
+  pool_->postAt(deadline, [self = shared_from_this(), guarded = std::move(guarded)]() mutable {
+    self->post(std::move(guarded));
+  });
   return handle;
 }
 

@@ -44,8 +44,15 @@ void ThreadPool::post(Task task) {
 
 DelayedTask ThreadPool::postAt(TimePoint deadline, Task task) {
   auto [handle, guarded] = DelayedTask::guard(std::move(task));
-  reactor_.schedule(deadline,
-                    [this, guarded = std::move(guarded)]() mutable { post(std::move(guarded)); });
+  bool wake;
+  {
+    std::lock_guard lock(mutex_);
+    wake = timers_.empty() || deadline < timers_.top().deadline;
+    timers_.push(Timer{deadline, timerSequence_++, std::move(guarded)});
+  }
+  // An idle worker sleeps until the earliest deadline; a new earliest one must
+  // shorten that sleep.
+  if (wake) ready_.notify_one();
   return handle;
 }
 
@@ -61,10 +68,27 @@ void ThreadPool::work() {
   currentPool = this;
   std::unique_lock lock(mutex_);
   for (;;) {
+    // Due deadlines join the queue on the worker that woke for them, so a
+    // delayed task costs one wake-up, not a hand-off from another thread.
+    if (!timers_.empty()) {
+      const TimePoint now = SteadyClock::monotonicNow();
+      while (!timers_.empty() && timers_.top().deadline <= now) {
+        tasks_.push_back(std::move(const_cast<Timer&>(timers_.top()).task));
+        timers_.pop();
+      }
+    }
     if (tasks_.empty()) {
       if (stopping_) break;
       ++idle_;
-      ready_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
+      if (timers_.empty()) {
+        ready_.wait(lock);
+      } else {
+        // steady_clock is CLOCK_MONOTONIC, the clock of every deadline.
+        const std::chrono::steady_clock::time_point until(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                timers_.top().deadline));
+        ready_.wait_until(lock, until);
+      }
       --idle_;
       continue;
     }

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <queue>
 #include <thread>
 #include <vector>
 
@@ -13,7 +14,8 @@ namespace vistrelle::dispatch {
 class Reactor;
 
 // A small fixed set of worker threads.  It is the global queue (tasks run
-// concurrently) and the place where serial queues run their tasks.
+// concurrently) and the place where serial queues run their tasks.  Its
+// deadlines are kept here too: an idle worker sleeps until the earliest one.
 class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPool> {
  public:
   ThreadPool(Reactor& reactor, size_t workers, std::string label = "global");
@@ -28,7 +30,8 @@ class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPo
   Reactor& reactor() const { return reactor_; }
   size_t workers() const { return threads_.size(); }
 
-  // Runs what is queued, then joins the workers.  Idempotent.
+  // Runs what is queued (deadlines still to come are dropped), then joins the
+  // workers.  Idempotent.
   void stop();
 
  private:
@@ -38,7 +41,18 @@ class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPo
   const std::string label_;
   std::mutex mutex_;
   std::condition_variable ready_;
+  struct Timer {
+    TimePoint deadline;
+    uint64_t sequence;
+    Task task;
+    bool operator>(const Timer& other) const {
+      return deadline != other.deadline ? deadline > other.deadline : sequence > other.sequence;
+    }
+  };
+
   std::deque<Task> tasks_;
+  std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_;
+  uint64_t timerSequence_ = 0;
   bool stopping_ = false;
   size_t idle_ = 0;
   std::vector<std::thread> threads_;
