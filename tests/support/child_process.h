@@ -24,10 +24,11 @@ class ChildProcess {
     if (captureOutput && pipe2(pipeFds, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
-      if (captureOutput) dup2(pipeFds[1], STDOUT_FILENO);
+      // Standard output and error together, so a failing test shows both.
       int devnull = open("/dev/null", O_RDWR);
-      if (!captureOutput) dup2(devnull, STDOUT_FILENO);
-      dup2(devnull, STDERR_FILENO);
+      const int sink = captureOutput ? pipeFds[1] : devnull;
+      dup2(sink, STDOUT_FILENO);
+      dup2(sink, STDERR_FILENO);
       for (const auto& assignment : environment) putenv(const_cast<char*>(assignment.c_str()));
       std::vector<char*> args;
       for (auto& arg : argv) args.push_back(arg.data());

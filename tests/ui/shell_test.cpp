@@ -110,7 +110,8 @@ class ShellTest : public ::testing::Test {
   }
 
   std::vector<Window> waitForWindow(XClient& x) {
-    for (int i = 0; i < 200; ++i) {
+    // Generous: under the sanitizers and a loaded machine Qt starts slowly.
+    for (int i = 0; i < 600; ++i) {
       auto windows = x.viewableWindowsNamed("Vistrelle");
       if (!windows.empty()) return windows;
       std::this_thread::sleep_for(50ms);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "platform/settings/user_directories.h"
 
@@ -33,6 +34,12 @@ OrvexLog::OrvexLog(Options options) : options_(std::move(options)) {
   if (!options_.console) {
     options_.console = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   }
+  // Console lines come from every logging thread, also outside the file lock.
+  options_.console = [sink = std::move(options_.console),
+                      mutex = std::make_shared<std::mutex>()](const std::string& text) {
+    std::lock_guard lock(*mutex);
+    sink(text);
+  };
 }
 
 OrvexLog& OrvexLog::shareManager() {

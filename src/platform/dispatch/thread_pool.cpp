@@ -30,6 +30,13 @@ void ThreadPool::stop() {
     if (thread.joinable()) thread.join();
   }
   threads_.clear();
+  // Deadlines still to come are dropped.  Their tasks may hold the serial
+  // queues that hold this pool, so they must go now, not with the pool.
+  decltype(timers_) dropped;
+  {
+    std::lock_guard lock(mutex_);
+    dropped.swap(timers_);
+  }
 }
 
 void ThreadPool::post(Task task) {

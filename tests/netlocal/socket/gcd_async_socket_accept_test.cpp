@@ -249,6 +249,11 @@ TEST(GCDAsyncSocketAccept, ConnectionAcceptedWithoutDelegateQueueIsClosed) {
 }
 
 TEST(GCDAsyncSocketAccept, OutOfDescriptorsPausesAcceptingThenRecovers) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers' own checks open descriptors (a pipe to probe memory), so
+  // with none left they report errors of their own.
+  GTEST_SKIP() << "needs a build without sanitizers: it exhausts the descriptor table";
+#endif
   Fixture fixture;
   auto listener = fixture.makeSocket();
   ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));

@@ -61,7 +61,7 @@ TEST_P(GCDAsyncReadPacketTerm, TakesThroughTheFirstTerminator) {
   const TermCase& c = GetParam();
   GCDAsyncReadPacket packet(nullptr, 0, c.maxLength, -1, 0, Bytes{'\r', '\n'}, 0);
   packet.ensureCapacityForAdditionalDataOfLength(c.taken.size());
-  std::memcpy(packet.writePointer(), c.taken.data(), c.taken.size());
+  if (!c.taken.empty()) std::memcpy(packet.writePointer(), c.taken.data(), c.taken.size());
   packet.bytesDone = c.taken.size();
   GCDAsyncSocketPreBuffer buffer(64);
   put(buffer, c.pre);
