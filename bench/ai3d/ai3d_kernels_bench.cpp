@@ -24,43 +24,19 @@
 #include "ai3d/kernels/kernel_backend_factory.h"
 #include "ai3d/kernels/orvex_dynamic_depth_filter.h"
 #include "ai3d/kernels/stereo_generation_half.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-}  // namespace
-
-void* operator new(size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
+#include "support/percentiles.h"
 
 namespace {
 
 using namespace vistrelle::ai3d;
+using vistrelle::bench::Percentiles;
+using vistrelle::bench::percentiles;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kWarmUp = 30;
 constexpr int kFrames = 300;
 constexpr int kMapWidth = 518, kMapHeight = 294;
-
-struct Percentiles {
-  double p50, p95, p99;
-};
-
-Percentiles percentiles(std::vector<double> ms) {
-  std::sort(ms.begin(), ms.end());
-  auto at = [&](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size())))]; };
-  return {at(0.50), at(0.95), at(0.99)};
-}
 
 template <class Frame>
 void measure(benchmark::State& state, Frame&& frame, size_t floorBytes) {
@@ -74,13 +50,13 @@ void measure(benchmark::State& state, Frame&& frame, size_t floorBytes) {
     times.reserve(kFrames);
     floorTimes.clear();
     floorTimes.reserve(kFrames);
-    const long before = allocations.load();
+    const long before = (long)vistrelle::bench::allocationCount();
     for (int i = 0; i < kFrames; ++i) {
       const auto start = Clock::now();
       frame(kWarmUp + i);
       times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    allocated = allocations.load() - before;
+    allocated = vistrelle::bench::allocationCount() - before;
     for (int i = 0; i < kFrames; ++i) {
       const auto start = Clock::now();
       floorSource[size_t(i) % floorBytes] = uint8_t(i);

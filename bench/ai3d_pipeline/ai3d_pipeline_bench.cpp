@@ -41,30 +41,16 @@
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/inference/fake/fake_depth_network.h"
 #include "platform/inference/linux/opencv_depth_network.h"
+#include "support/allocation_counter.h"
+#include "support/percentiles.h"
 #include "tools/model_pack/model_packer.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-}  // namespace
-
-void* operator new(size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
 using namespace vistrelle;
 using namespace vistrelle::ai3d;
+using vistrelle::bench::Percentiles;
+using vistrelle::bench::percentiles;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kWarmUp = 30;
@@ -75,16 +61,6 @@ int rssFrames() {
   return std::getenv("VISTRELLE_BENCH_QUICK") ? 0 : kRssFrames;
 }
 constexpr int kFrameW = 1920, kFrameH = 1080;
-
-struct Percentiles {
-  double p50, p95, p99;
-};
-
-Percentiles percentiles(std::vector<double> ms) {
-  std::sort(ms.begin(), ms.end());
-  auto at = [&](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size())))]; };
-  return {at(0.50), at(0.95), at(0.99)};
-}
 
 double rssMiB() {
   std::ifstream statm("/proc/self/statm");
@@ -182,13 +158,13 @@ void Road(benchmark::State& state, bool standIn) {
     std::vector<double> times, floorTimes;
     times.reserve(kFrames);
     floorTimes.reserve(kFrames);
-    const long before = allocations.load();
+    const long before = (long)vistrelle::bench::allocationCount();
     for (int i = 0; i < kFrames; ++i) {
       const auto start = Clock::now();
       frame(kWarmUp + i);
       times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    const long allocated = allocations.load() - before;
+    const long allocated = (long)vistrelle::bench::allocationCount() - before;
     for (int i = 0; i < kFrames; ++i) {
       const auto start = Clock::now();
       std::memcpy(floorTarget.data(), floorSource.data(), floorBytes);

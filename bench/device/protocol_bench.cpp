@@ -11,28 +11,7 @@
 
 #include "device/protocol/glass_command_report.h"
 #include "device/protocol/glass_report.h"
-
-// GCC pairs the replaced operator new with free() below and, not seeing that
-// operator new itself is malloc-based, warns when it inlines both.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-namespace {
-
-std::atomic<uint64_t> allocations{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace {
 
@@ -78,14 +57,15 @@ template <typename Parse>
 void runStream(benchmark::State& state, const std::vector<GlassCommandReport>& reports,
                Parse parse) {
   size_t next = 0;
-  const uint64_t before = allocations.load();
+  const uint64_t before = vistrelle::bench::allocationCount();
   for (auto _ : state) {
     parse(reports[next].bytes());
     next = next + 1 == reports.size() ? 0 : next + 1;
   }
   const auto parsed = static_cast<double>(state.iterations());
   state.counters["reports/s"] = benchmark::Counter(parsed, benchmark::Counter::kIsRate);
-  state.counters["allocs/report"] = static_cast<double>(allocations.load() - before) / parsed;
+  state.counters["allocs/report"] =
+      static_cast<double>(vistrelle::bench::allocationCount() - before) / parsed;
 }
 
 void ParseFirstGenerationImu(benchmark::State& state) {

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vistrelle::bench {
+
+// Every operator new in the process since it started.  Linking
+// vistrelle_bench_support replaces the global operator new to count them.
+uint64_t allocationCount();
+
+}  // namespace vistrelle::bench
