@@ -260,7 +260,15 @@ TEST(GCDAsyncSocketAccept, OutOfDescriptorsPausesAcceptingThenRecovers) {
   rlimit original{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
 
-  UniqueFd client = rawConnect(listener->localPort4());
+  // The client's descriptor exists before the limit drops, and connect()
+  // needs no new one; so the connection arrives only once accept() can no
+  // longer get a descriptor.
+  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ASSERT_TRUE(client);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(listener->localPort4());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   // No descriptor left for accept(): the pending connection keeps the
   // listener readable, which must not turn into a busy loop.
   rlimit tight = original;
@@ -268,9 +276,13 @@ TEST(GCDAsyncSocketAccept, OutOfDescriptorsPausesAcceptingThenRecovers) {
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  const int connected =
+      ::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  const int connectError = errno;
   std::this_thread::sleep_for(400ms);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
   getrusage(RUSAGE_SELF, &after);
+  ASSERT_EQ(connected, 0) << std::strerror(connectError);
   auto cpu = [](const rusage& usage) {
     return usage.ru_utime.tv_sec * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_sec * 1e6 +
            usage.ru_stime.tv_usec;
