@@ -13,7 +13,7 @@
 
 #include "ai3d/kernels/ai3d_kernel_library.h"
 #include "ai3d/kernels/half_float.h"
-
+#include "ai3d/kernels/kernel_map_checks.h"
 
 // AVX2 and baseline copies chosen at load time.  ThreadSanitizer's runtime
 // is not up yet when the loader runs the ifunc resolvers, so sanitizer builds
@@ -28,25 +28,6 @@ namespace vistrelle::ai3d {
 namespace {
 
 constexpr int kBlurRadius = 12;
-
-void requireSameSize(const KernelMap& a, const KernelMap& b, const char* what) {
-  if (a.width() != b.width() || a.height() != b.height()) {
-    throw std::invalid_argument(std::string(what) + ": maps of different sizes (" +
-                                std::to_string(a.width()) + "x" + std::to_string(a.height()) +
-                                " and " + std::to_string(b.width()) + "x" +
-                                std::to_string(b.height()) + ")");
-  }
-}
-
-void requireDistinct(std::initializer_list<const KernelMap*> maps, const char* what) {
-  for (auto a = maps.begin(); a != maps.end(); ++a) {
-    for (auto b = a + 1; b != maps.end(); ++b) {
-      if (*a == *b)
-        throw std::invalid_argument(std::string(what) +
-                                    ": a map cannot be read and written at once");
-    }
-  }
-}
 
 std::array<float, 2 * kBlurRadius + 1> blurWeights() {
   std::array<float, 2 * kBlurRadius + 1> g{};
@@ -90,11 +71,9 @@ inline int floorAboveMinusOne(float v) {
 // One tap of the smoothing for a whole row, in vector lanes. Non-finite
 // depths arrive replaced by kFar, whose weight against any real depth is
 // below 2^-126: they add nothing a half could show.
-VISTRELLE_CPU_CLONES void accumulateTap(const float* __restrict q,
-                                                             const float* __restrict centre,
-                                                             float spatial, float rangeFactor,
-                                                             int width, float* __restrict sum,
-                                                             float* __restrict weights) {
+VISTRELLE_CPU_CLONES void accumulateTap(const float* __restrict q, const float* __restrict centre,
+                                        float spatial, float rangeFactor, int width,
+                                        float* __restrict sum, float* __restrict weights) {
   for (int x = 0; x < width; ++x) {
     const float value = q[x];
     const float diff = value - centre[x];
@@ -112,11 +91,9 @@ struct FilterConstants {
 
 // One row of the temporal filter from the padded |C - P| rows above, at and
 // below it (-1 marks a non-finite change). Values first, then selects.
-VISTRELLE_CPU_CLONES void filterRow(const float* const* changes,
-                                                         const float* __restrict current,
-                                                         const float* __restrict previous,
-                                                         FilterConstants k, float* __restrict out,
-                                                         int width) {
+VISTRELLE_CPU_CLONES void filterRow(const float* const* changes, const float* __restrict current,
+                                    const float* __restrict previous, FilterConstants k,
+                                    float* __restrict out, int width) {
   for (int x = 0; x < width; ++x) {
     float sum = 0;
     float count = 0;
@@ -144,11 +121,9 @@ VISTRELLE_CPU_CLONES void filterRow(const float* const* changes,
 
 // One row of both eye maps: the row's own value, then for each step j the
 // value j pixels away where its reach covers j. Exact: compare and max only.
-VISTRELLE_CPU_CLONES void stereoRow(const float* __restrict src,
-                                                         float* __restrict reach,
-                                                         float* __restrict outL,
-                                                         float* __restrict outR, int width,
-                                                         float kw, int steps) {
+VISTRELLE_CPU_CLONES void stereoRow(const float* __restrict src, float* __restrict reach,
+                                    float* __restrict outL, float* __restrict outR, int width,
+                                    float kw, int steps) {
   for (int x = 0; x < width; ++x) {
     const float shift = kw * src[x];
     reach[x] = shift + 0.5f;
@@ -172,9 +147,8 @@ VISTRELLE_CPU_CLONES void stereoRow(const float* __restrict src,
 }
 
 // The horizontal blur of one padded row into f32, taps in order -12..12.
-VISTRELLE_CPU_CLONES void blurRow(const float* __restrict src,
-                                                       const float* __restrict g,
-                                                       float* __restrict dst, int width) {
+VISTRELLE_CPU_CLONES void blurRow(const float* __restrict src, const float* __restrict g,
+                                  float* __restrict dst, int width) {
   for (int x = 0; x < width; ++x) dst[x] = g[0] * src[x - kBlurRadius];
   for (int i = -kBlurRadius + 1; i <= kBlurRadius; ++i) {
     const float w = g[i + kBlurRadius];
@@ -183,9 +157,8 @@ VISTRELLE_CPU_CLONES void blurRow(const float* __restrict src,
 }
 
 // The vertical blur of one row from its 25 source rows, back to half.
-VISTRELLE_CPU_CLONES void blurColumn(const float* const* sources,
-                                                          const float* __restrict g,
-                                                          float* __restrict dst, int width) {
+VISTRELLE_CPU_CLONES void blurColumn(const float* const* sources, const float* __restrict g,
+                                     float* __restrict dst, int width) {
   const float* first = sources[0];
   for (int x = 0; x < width; ++x) dst[x] = g[0] * first[x];
   for (int i = 1; i <= 2 * kBlurRadius; ++i) {

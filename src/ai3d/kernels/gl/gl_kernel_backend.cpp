@@ -9,6 +9,7 @@
 
 #include "ai3d/kernels/ai3d_kernel_library.h"
 #include "ai3d/kernels/half_float.h"
+#include "ai3d/kernels/kernel_map_checks.h"
 #include "platform/gpu/linux/gl_error.h"
 
 namespace vistrelle::ai3d {
@@ -51,25 +52,6 @@ void checkGl(const char* what) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%04X", error);
     throw GlError(std::string(what) + " failed (GL error " + code + ")");
-  }
-}
-
-void requireSameSize(const KernelMap& a, const KernelMap& b, const char* what) {
-  if (a.width() != b.width() || a.height() != b.height()) {
-    throw std::invalid_argument(std::string(what) + ": maps of different sizes (" +
-                                std::to_string(a.width()) + "x" + std::to_string(a.height()) +
-                                " and " + std::to_string(b.width()) + "x" +
-                                std::to_string(b.height()) + ")");
-  }
-}
-
-void requireDistinct(std::initializer_list<const KernelMap*> maps, const char* what) {
-  for (auto a = maps.begin(); a != maps.end(); ++a) {
-    for (auto b = a + 1; b != maps.end(); ++b) {
-      if (*a == *b)
-        throw std::invalid_argument(std::string(what) +
-                                    ": a map cannot be read and written at once");
-    }
   }
 }
 
