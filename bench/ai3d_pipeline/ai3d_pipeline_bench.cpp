@@ -35,7 +35,6 @@
 #include "ai3d/pipeline/metal_pixel_buffer_scaler.h"
 #include "ai3d/pipeline/orvex_depth_3d_view_controller.h"
 #include "platform/dispatch/clock.h"
-#include "platform/dispatch/reactor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
 #include "platform/dispatch/virtual_executor.h"
@@ -224,8 +223,7 @@ class LatencyFactory : public EyeViewFactory {
 
 void SlowModel(benchmark::State& state) {
   auto backend = makeCpuKernelBackend(0);
-  dispatch::Reactor reactor;
-  auto pool = std::make_shared<dispatch::ThreadPool>(reactor, 3);
+  auto pool = std::make_shared<dispatch::ThreadPool>(3);
   auto manager = std::make_shared<DepthModelHolder>();
   manager->setModel(std::make_shared<DepthModel>(fixedMapNetwork(std::chrono::milliseconds(200)),
                                                  [](const std::string&) {}));

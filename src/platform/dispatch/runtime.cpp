@@ -15,7 +15,7 @@ Runtime::Runtime(std::shared_ptr<MainQueue> mainQueue, Options options)
     : main_(std::move(mainQueue)), reactor_(std::make_unique<Reactor>()) {
   size_t workers = options.workers;
   if (workers == 0) workers = std::max<size_t>(4, std::thread::hardware_concurrency());
-  pool_ = std::make_shared<ThreadPool>(*reactor_, workers);
+  pool_ = std::make_shared<ThreadPool>(workers);
   Runtime* expected = nullptr;
   if (!installedRuntime.compare_exchange_strong(expected, this)) {
     std::fputs("dispatch::Runtime: a runtime is already installed\n", stderr);

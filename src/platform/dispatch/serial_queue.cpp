@@ -2,7 +2,6 @@
 
 #include <future>
 
-#include "platform/dispatch/reactor.h"
 #include "platform/dispatch/thread_pool.h"
 
 namespace vistrelle::dispatch {

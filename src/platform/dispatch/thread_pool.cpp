@@ -1,15 +1,12 @@
 #include "platform/dispatch/thread_pool.h"
 
-#include "platform/dispatch/reactor.h"
-
 namespace vistrelle::dispatch {
 
 namespace {
 thread_local const ThreadPool* currentPool = nullptr;
 }
 
-ThreadPool::ThreadPool(Reactor& reactor, size_t workers, std::string label)
-    : reactor_(reactor), label_(std::move(label)) {
+ThreadPool::ThreadPool(size_t workers, std::string label) : label_(std::move(label)) {
   if (workers == 0) workers = 1;
   threads_.reserve(workers);
   for (size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });

@@ -11,14 +11,12 @@
 
 namespace vistrelle::dispatch {
 
-class Reactor;
-
 // A small fixed set of worker threads.  It is the global queue (tasks run
 // concurrently) and the place where serial queues run their tasks.  Its
 // deadlines are kept here too: an idle worker sleeps until the earliest one.
 class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPool> {
  public:
-  ThreadPool(Reactor& reactor, size_t workers, std::string label = "global");
+  explicit ThreadPool(size_t workers, std::string label = "global");
   ~ThreadPool() override;
 
   void post(Task task) override;
@@ -27,7 +25,6 @@ class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPo
   bool isCurrent() const override;
   const std::string& label() const override { return label_; }
 
-  Reactor& reactor() const { return reactor_; }
   size_t workers() const { return threads_.size(); }
 
   // Runs what is queued (deadlines still to come are dropped), then joins the
@@ -37,7 +34,6 @@ class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPo
  private:
   void work();
 
-  Reactor& reactor_;
   const std::string label_;
   std::mutex mutex_;
   std::condition_variable ready_;

@@ -13,7 +13,6 @@
 #include "ai3d/pipeline/metal_pixel_buffer_scaler.h"
 #include "platform/capture/capture_frame_pool.h"
 #include "platform/capture/fake/fake_screen_grabber.h"
-#include "platform/dispatch/reactor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
 #include "platform/dispatch/virtual_executor.h"
@@ -304,8 +303,7 @@ class ThreadedControllerTest : public ControllerTest {
     return env;
   }
 
-  dispatch::Reactor reactor_;
-  std::shared_ptr<dispatch::ThreadPool> pool_ = std::make_shared<dispatch::ThreadPool>(reactor_, 3);
+  std::shared_ptr<dispatch::ThreadPool> pool_ = std::make_shared<dispatch::ThreadPool>(3);
   std::shared_ptr<DepthModelHolder> threadedManager_ = std::make_shared<DepthModelHolder>();
 };
 

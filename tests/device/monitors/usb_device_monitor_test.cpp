@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "device/monitors/notification_recorder.h"
-#include "platform/dispatch/reactor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
 #include "platform/usb/fake/fake_usb_backend.h"
@@ -87,8 +86,7 @@ class UsbMonitorTest : public ::testing::Test {
     return "";
   }
 
-  dispatch::Reactor reactor;
-  std::shared_ptr<dispatch::ThreadPool> pool = std::make_shared<dispatch::ThreadPool>(reactor, 2);
+  std::shared_ptr<dispatch::ThreadPool> pool = std::make_shared<dispatch::ThreadPool>(2);
   std::shared_ptr<FakeUsbBackend> backend = std::make_shared<FakeUsbBackend>();
   NotificationCenter center;
   NotificationRecorder recorder{center, [this] { return currentQueue(); }};

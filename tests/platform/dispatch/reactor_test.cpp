@@ -52,7 +52,7 @@ struct Counter {
 class ReactorTest : public ::testing::Test {
  protected:
   Reactor reactor;
-  std::shared_ptr<ThreadPool> pool = std::make_shared<ThreadPool>(reactor, 4);
+  std::shared_ptr<ThreadPool> pool = std::make_shared<ThreadPool>(4);
   SerialQueuePtr queue = SerialQueue::create("socket", pool);
   void TearDown() override {
     reactor.stop();

@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch/reactor.h"
 #include "platform/dispatch/thread_pool.h"
 
 namespace vistrelle::dispatch {
@@ -15,12 +14,8 @@ namespace {
 
 class SerialQueueTest : public ::testing::Test {
  protected:
-  Reactor reactor;
-  std::shared_ptr<ThreadPool> pool = std::make_shared<ThreadPool>(reactor, 4);
-  void TearDown() override {
-    reactor.stop();
-    pool->stop();
-  }
+  std::shared_ptr<ThreadPool> pool = std::make_shared<ThreadPool>(4);
+  void TearDown() override { pool->stop(); }
 };
 
 TEST_F(SerialQueueTest, KeepsPerProducerOrderAndNeverOverlapsUnderLoad) {
@@ -115,11 +110,9 @@ TEST_F(SerialQueueTest, ManyQueuesShareThePool) {
 }
 
 TEST(ThreadPoolStop, RunsQueuedWorkThenJoins) {
-  Reactor reactor;
-  auto pool = std::make_shared<ThreadPool>(reactor, 2);
+  auto pool = std::make_shared<ThreadPool>(2);
   std::atomic<int> ran{0};
   for (int i = 0; i < 100; ++i) pool->post([&] { ran++; });
-  reactor.stop();
   pool->stop();
   EXPECT_EQ(ran.load(), 100);
   pool->stop();  // idempotent

@@ -9,7 +9,6 @@
 #include "platform/capture/fake/fake_screen_grabber.h"
 #include "platform/capture/linux/xcb_screen_grabber.h"
 #include "platform/capture/xvfb_server.h"
-#include "platform/dispatch/reactor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
 #include "platform/dispatch/virtual_executor.h"
@@ -142,8 +141,7 @@ TEST_F(CaptureRecordTest, LostServerStopsTheStreamOnTheMainQueue) {
 }
 
 TEST_F(CaptureRecordTest, NoCallbackRunsAfterStopReturns) {
-  dispatch::Reactor reactor;
-  auto pool = std::make_shared<dispatch::ThreadPool>(reactor, 2);
+  auto pool = std::make_shared<dispatch::ThreadPool>(2);
   auto video = dispatch::SerialQueue::create(OrvexScreenCaptureRecord::kVideoQueueLabel, pool);
   OrvexScreenCaptureRecord record(options(video));
   std::atomic<int> frames{0};
@@ -194,8 +192,7 @@ TEST(CaptureRecordCpu, ReportsTheProcessorKind) {
 TEST(CaptureRecordX11, FramesOfTheMainDisplayArriveFromARealServer) {
   testing::XvfbServer server(160, 96);
   if (!server.available()) GTEST_SKIP() << "Xvfb is not installed: X11 capture not tested";
-  dispatch::Reactor reactor;
-  auto pool = std::make_shared<dispatch::ThreadPool>(reactor, 2);
+  auto pool = std::make_shared<dispatch::ThreadPool>(2);
   OrvexScreenCaptureRecord::Options options;
   options.videoQueue =
       dispatch::SerialQueue::create(OrvexScreenCaptureRecord::kVideoQueueLabel, pool);
