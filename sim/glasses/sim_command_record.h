@@ -5,7 +5,7 @@
 
 #include "device/protocol/glass_command_report.h"
 #include "platform/dispatch/clock.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle::sim {
 

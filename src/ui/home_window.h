@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/core/app_window.h"
+#include "app/app_window.h"
 
 namespace vistrelle::ui {
 

@@ -4,9 +4,9 @@
 #include <QApplication>
 #include <memory>
 
-#include "app/core/app_delegate.h"
-#include "app/core/settings_keys.h"
-#include "app/helpers/orvex_localization_helper.h"
+#include "app/app_delegate.h"
+#include "base/settings/settings_keys.h"
+#include "base/helpers/orvex_localization_helper.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   dispatch::Runtime runtime(mainQueue);
 
   UserDefaults& defaults = UserDefaults::standard();
-  app::OrvexLocalizationHelper::configureShared(
+  base::OrvexLocalizationHelper::configureShared(
       {[&defaults] { return defaults.stringForKey(settings_keys::kDefaultUserSettings); },
        [&defaults](const std::string& code) {
          defaults.setString(settings_keys::kDefaultUserSettings, code);

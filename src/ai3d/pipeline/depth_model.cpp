@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "ai3d/pipeline/depth_model_holder.h"
-#include "app/core/orvex_log.h"
+#include "base/log/orvex_log.h"
 
 namespace vistrelle::ai3d {
 

@@ -13,7 +13,7 @@
 
 #include "ai3d/pipeline/depth_model.h"
 #include "ai3d/pipeline/depth_model_holder.h"
-#include "app/core/orvex_log.h"
+#include "base/log/orvex_log.h"
 #include "platform/inference/linux/opencv_depth_network.h"
 
 #ifndef VISTRELLE_DEPTH_MODEL_RESOURCE

@@ -7,7 +7,7 @@
 #include "ai3d/pipeline/depth_model_holder.h"
 #include "ai3d/pipeline/dynamic_filter_preset.h"
 #include "ai3d/pipeline/metal_pixel_buffer_scaler.h"
-#include "app/core/orvex_log.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/runtime.h"
 
 namespace vistrelle::ai3d {

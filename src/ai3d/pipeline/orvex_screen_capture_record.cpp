@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string_view>
 
-#include "app/core/orvex_log.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/runtime.h"
 #ifdef VISTRELLE_HAVE_XCB
 #include "platform/capture/linux/xcb_screen_grabber.h"

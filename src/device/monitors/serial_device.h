@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 #include "platform/serial/serial_port_info.h"
 
 namespace vistrelle {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "app/core/orvex_log.h"
+#include "base/log/orvex_log.h"
 #include "platform/serial/linux/udev_serial_port_enumerator.h"
 #include "platform/serial/serial_error.h"
 
@@ -71,7 +71,7 @@ void SerialDeviceMonitor::setFilterDevices(Filter filter) {
 void SerialDeviceMonitor::start() {
   loop_.enter();
   struct Leave {
-    MonitorLoop& loop;
+    dispatch::MonitorLoop& loop;
     ~Leave() { loop.leave(); }
   } leave{loop_};
   for (;;) {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/monitors/monitor_loop.h"
+#include "platform/dispatch/monitor_loop.h"
 #include "device/monitors/serial_device.h"
 #include "platform/notify/notification_center.h"
 #include "platform/serial/serial_port_enumerator.h"
@@ -72,7 +72,7 @@ class SerialDeviceMonitor {
   float portUsageIntervalTime_ = kDefaultInterval;
   Filter filterDevices_;
 
-  MonitorLoop loop_;
+  dispatch::MonitorLoop loop_;
 };
 
 }  // namespace vistrelle

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 #include "platform/usb/usb_device_handle.h"
 
 namespace vistrelle {

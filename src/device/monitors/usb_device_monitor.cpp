@@ -8,7 +8,7 @@
 #include <set>
 #include <system_error>
 
-#include "app/core/orvex_log.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/usb/linux/linux_usb_backend.h"
 
@@ -155,7 +155,7 @@ void USBDeviceMonitor::start() {
   // runs after it has returned, drops its subscriptions and lets the next run
   // begin.
   struct Leave {
-    MonitorLoop& loop;
+    dispatch::MonitorLoop& loop;
     std::vector<Pair>& pairs;
     ~Leave() {
       for (Pair& pair : pairs) pair.queue->sync([] {});

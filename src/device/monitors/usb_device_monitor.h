@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/monitors/monitor_loop.h"
+#include "platform/dispatch/monitor_loop.h"
 #include "device/monitors/usb_device.h"
 #include "device/monitors/usb_monitor_data.h"
 #include "platform/dispatch/executor.h"
@@ -73,7 +73,7 @@ class USBDeviceMonitor {
   std::vector<USBMonitorData> deviceMatches_;
   std::shared_ptr<Shared> shared_;
   QueueFactory makeQueue_;
-  MonitorLoop loop_;
+  dispatch::MonitorLoop loop_;
 };
 
 }  // namespace vistrelle

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device/protocol/bias_record.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle::device {
 

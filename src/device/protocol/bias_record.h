@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle::device {
 

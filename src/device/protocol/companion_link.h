@@ -4,7 +4,7 @@
 
 #include "device/protocol/bias_collector.h"
 #include "device/protocol/immersion_store.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle::device {
 

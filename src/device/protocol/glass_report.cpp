@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/core/orvex_log.h"
-#include "app/helpers/utf8.h"
+#include "base/log/orvex_log.h"
+#include "base/helpers/utf8.h"
 #include "device/protocol/bias_record.h"
 
 namespace vistrelle::device {
@@ -170,7 +170,7 @@ void GlassReport::parseBiasRecord(const GlassInputReport& report) {
 std::string GlassReport::versionText(const GlassReportOutputs& outputs) {
   const size_t length = std::min<size_t>(outputs.versionLength, outputs.versionText.size());
   const std::string_view raw(reinterpret_cast<const char*>(outputs.versionText.data()), length);
-  if (!app::isValidUtf8(raw)) {
+  if (!base::isValidUtf8(raw)) {
     return {};
   }
   std::string text;

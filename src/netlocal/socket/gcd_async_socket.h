@@ -19,7 +19,7 @@
 #include "platform/dispatch/executor.h"
 #include "platform/dispatch/io_source.h"
 #include "platform/dispatch/timer_source.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 struct ssl_st;
 

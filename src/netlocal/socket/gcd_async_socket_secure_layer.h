@@ -7,7 +7,7 @@
 
 #include "netlocal/socket/sec_trust.h"
 #include "netlocal/socket/socket_error.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 struct ssl_st;
 struct ssl_ctx_st;

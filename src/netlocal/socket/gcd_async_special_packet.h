@@ -1,7 +1,7 @@
 #pragma once
 
 #include "netlocal/socket/gcd_async_packet.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle::netlocal {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/dispatch/executor.h"
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle {
 

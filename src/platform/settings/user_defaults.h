@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/notify/value.h"
+#include "platform/value/value.h"
 
 namespace vistrelle {
 

@@ -13,18 +13,14 @@
 
 #include "platform/dispatch/unique_fd.h"
 #include "platform/serial/serial_error.h"
+#include "platform/udev/udev_ptr.h"
 
 namespace vistrelle::serial {
 namespace {
 
-struct UdevUnref {
-  void operator()(udev* p) const { udev_unref(p); }
-  void operator()(udev_device* p) const { udev_device_unref(p); }
-  void operator()(udev_enumerate* p) const { udev_enumerate_unref(p); }
-};
-using UdevPtr = std::unique_ptr<udev, UdevUnref>;
-using UdevDevicePtr = std::unique_ptr<udev_device, UdevUnref>;
-using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevUnref>;
+using udev_ptr::UdevDevicePtr;
+using udev_ptr::UdevEnumeratePtr;
+using udev_ptr::UdevPtr;
 
 std::string errnoText(int error) {
   return std::strerror(error);

@@ -79,7 +79,7 @@ int UdevUsbWatcher::fd() const {
 std::vector<UsbEvent> UdevUsbWatcher::readEvents() {
   std::vector<UsbEvent> events;
   // The monitor's socket is non-blocking: this stops when it is drained.
-  while (UdevDevicePtr device{udev_monitor_receive_device(monitor_.get())}) {
+  while (udev_ptr::UdevDevicePtr device{udev_monitor_receive_device(monitor_.get())}) {
     if (!isUsbDevice(device.get())) continue;
     const char* action = udev_device_get_action(device.get());
     if (action == nullptr) continue;
@@ -93,7 +93,7 @@ std::vector<UsbEvent> UdevUsbWatcher::readEvents() {
 }
 
 std::vector<UsbDeviceInfo> UdevUsbWatcher::enumerate() {
-  UdevEnumeratePtr enumeration{udev_enumerate_new(udev_.get())};
+  udev_ptr::UdevEnumeratePtr enumeration{udev_enumerate_new(udev_.get())};
   if (!enumeration) throw UsbError("cannot enumerate USB devices: " + errnoText(errno));
   if (int rc = udev_enumerate_add_match_subsystem(enumeration.get(), kSubsystem); rc < 0) {
     throw UsbError("cannot enumerate USB devices: " + errnoText(-rc));
@@ -104,7 +104,7 @@ std::vector<UsbDeviceInfo> UdevUsbWatcher::enumerate() {
   std::vector<UsbDeviceInfo> devices;
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
-    UdevDevicePtr device{
+    udev_ptr::UdevDevicePtr device{
         udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(entry))};
     // A device unplugged during the scan has no syspath left: it is skipped.
     if (!device || !isUsbDevice(device.get())) continue;

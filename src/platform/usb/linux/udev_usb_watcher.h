@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/usb/linux/udev_ptr.h"
+#include "platform/udev/udev_ptr.h"
 #include "platform/usb/usb_watcher.h"
 
 namespace vistrelle::usb {
@@ -31,8 +31,8 @@ class UdevUsbWatcher : public UsbWatcher {
   static bool parseProductProperty(const char* text, uint16_t& vendorId, uint16_t& productId);
 
  private:
-  UdevPtr udev_;
-  UdevMonitorPtr monitor_;
+  udev_ptr::UdevPtr udev_;
+  udev_ptr::UdevMonitorPtr monitor_;
   std::string source_;
 };
 

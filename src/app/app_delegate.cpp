@@ -1,0 +1,108 @@
+#include "app/app_delegate.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "base/settings/launch_settings.h"
+#include "base/log/orvex_log.h"
+#include "base/helpers/host_info.h"
+#include "base/helpers/language_bundle.h"
+#include "base/helpers/orvex_localization_helper.h"
+
+namespace vistrelle {
+
+AppDelegate* appDelegate = nullptr;
+
+AppDelegate::AppDelegate(AppServices services) : services_(std::move(services)) {
+  if (!services_.trace) {
+    services_.trace = [](const std::string& text) {
+      std::printf("%s\n", text.c_str());
+      std::fflush(stdout);
+    };
+  }
+}
+
+AppDelegate::~AppDelegate() {
+  if (appDelegate == this) appDelegate = nullptr;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  appDelegate = this;
+  OrvexLog::logMessage("=== App Start ===");
+  isOverseas = !base::isChinaRegion();
+  if (isOverseas) {
+    base::OrvexLocalizationHelper::shared().setLanguage(base::Language::English);
+  }
+  isCPUARM = getCPUTypeIsARM();
+  setupStatusItem();
+  if (services_.defaults) {
+    LaunchSettings settings = LaunchSettings::load(*services_.defaults);
+    modelType = settings.modelType;
+    depthValue = settings.depthValue;
+  }
+  showHomeWindow();
+}
+
+bool AppDelegate::getCPUTypeIsARM() const {
+  std::string brand = base::cpuBrandString();
+  std::transform(brand.begin(), brand.end(), brand.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return brand.find("intel") == std::string::npos;
+}
+
+bool AppDelegate::checkisChinaSimplified() const {
+  return base::OrvexLocalizationHelper::shared().language() == base::Language::Chinese;
+}
+
+void AppDelegate::setupStatusItem() {
+  StatusItem* item = services_.statusItem;
+  if (!item) return;
+  item->setImage("toplogoIcon");
+  item->setToolTip("Vistrelle");
+  // Some tray hosts never deliver a right click, so the exit view's road is
+  // also a menu entry.
+  item->setMenu({{base::LanguageBundle::shared().localizedStringForKey("退出Vistrelle"),
+                  [this] { terminate(); }}});
+  item->setClickHandler(
+      [this](StatusItem::Click click) { mouseClick = click == StatusItem::Click::Right ? 2 : 1; });
+  item->show();
+}
+
+void AppDelegate::showHomeWindow() {
+  if (!window_ && services_.makeWindow) window_ = services_.makeWindow();
+  if (window_) window_->showCentered();
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool) {
+  if (window_) window_->bringToFront();
+  return true;
+}
+
+bool AppDelegate::windowShouldCloseAndQuit() {
+  if (services_.statusItem && services_.statusItem->isAvailable()) return false;
+  terminate();
+  return true;
+}
+
+void AppDelegate::terminate() {
+  if (terminating_.exchange(true)) return;
+  auto main = services_.mainQueue;
+  main->post([this, main] {
+    applicationWillTerminate();
+    main->quit(0);
+  });
+}
+
+void AppDelegate::applicationWillTerminate() {
+  if (exitCleanupRuns_.load() > 0) return;
+  exitAppWithIsRecover(false);
+}
+
+void AppDelegate::exitAppWithIsRecover(bool) {
+  exitCleanupRuns_.fetch_add(1);
+  services_.trace("exitAppWithIsRecover: exit clean-up");
+  isExit = true;
+}
+
+}  // namespace vistrelle

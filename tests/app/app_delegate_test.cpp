@@ -1,0 +1,127 @@
+#include "app/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "base/log/orvex_log.h"
+#include "base/helpers/orvex_localization_helper.h"
+#include "platform/dispatch/virtual_executor.h"
+#include "platform/settings/fake/in_memory_user_defaults.h"
+#include "platform/statusbar/fake/fake_status_item.h"
+
+namespace vistrelle {
+namespace {
+
+struct FakeWindow : AppWindow {
+  int shows = 0, raises = 0;
+  void showCentered() override { ++shows; }
+  void bringToFront() override { ++raises; }
+  bool isVisible() const override { return shows > 0; }
+};
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vistrelle-app-XXXXXX").string();
+    home = mkdtemp(pattern.data());
+    setenv("HOME", home.c_str(), 1);  // the launch's log line lands here
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("LANG", "zh_CN.UTF-8", 1);
+    // The in-app language is process-wide; every test starts from Chinese.
+    base::OrvexLocalizationHelper::shared().setLanguage(base::Language::Chinese);
+  }
+  void TearDown() override { std::filesystem::remove_all(home); }
+
+  std::unique_ptr<AppDelegate> make(FakeStatusItem& tray) {
+    return std::make_unique<AppDelegate>(
+        AppServices{main, &defaults, &tray,
+                    [this] {
+                      auto window = std::make_unique<FakeWindow>();
+                      lastWindow = window.get();
+                      ++windowsMade;
+                      return window;
+                    },
+                    [this](const std::string& line) { traces.push_back(line); }});
+  }
+
+  std::string home;
+  std::shared_ptr<dispatch::VirtualExecutor> main = std::make_shared<dispatch::VirtualExecutor>();
+  InMemoryUserDefaults defaults;
+  FakeWindow* lastWindow = nullptr;
+  int windowsMade = 0;
+  std::vector<std::string> traces;
+};
+
+TEST_F(AppDelegateTest, LaunchSetsUpTheItemLoadsSettingsAndShowsOneWindow) {
+  FakeStatusItem tray;
+  defaults.setInteger("ScreenModeUserDefaultsKey", 1);
+  auto delegate = make(tray);
+  delegate->applicationDidFinishLaunching();
+  EXPECT_EQ(appDelegate, delegate.get());
+  EXPECT_EQ(tray.image(), "toplogoIcon");
+  EXPECT_TRUE(tray.shown());
+  ASSERT_EQ(tray.menu().size(), 1u);
+  EXPECT_EQ(tray.menu()[0].title, "退出Vistrelle");
+  EXPECT_EQ(delegate->modelType, 1);
+  EXPECT_EQ(delegate->depthValue, 0.01f);
+  EXPECT_FALSE(delegate->isOverseas);
+  EXPECT_EQ(windowsMade, 1);
+  EXPECT_EQ(lastWindow->shows, 1);
+  delegate->showHomeWindow();
+  EXPECT_EQ(windowsMade, 1) << "the window is made once and kept";
+  EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
+  EXPECT_EQ(lastWindow->raises, 1);
+  tray.click(StatusItem::Click::Right);
+  EXPECT_EQ(delegate->mouseClick, 2);
+  std::ifstream log(home + "/Documents/.OrvexSpace/orvex_log_Vistrelle.log");
+  std::string line;
+  std::getline(log, line);
+  EXPECT_NE(line.find(": === App Start ==="), std::string::npos) << line;
+}
+
+TEST_F(AppDelegateTest, QuitEntryRunsTheCleanUpOnceOnTheMainQueueAndEndsTheLoopWithZero) {
+  FakeStatusItem tray;
+  auto delegate = make(tray);
+  delegate->applicationDidFinishLaunching();
+  main->post([&] { EXPECT_TRUE(tray.choose("退出Vistrelle")); });
+  main->post([&] { delegate->terminate(); });  // a signal arriving meanwhile
+  EXPECT_EQ(main->run(), 0);
+  EXPECT_EQ(delegate->exitCleanupRuns(), 1);
+  EXPECT_TRUE(delegate->isExit);
+  delegate->applicationWillTerminate();  // the loop's own quit hook afterwards
+  EXPECT_EQ(delegate->exitCleanupRuns(), 1);
+}
+
+TEST_F(AppDelegateTest, ClosingTheWindowHidesWithATrayAndQuitsWithout) {
+  FakeStatusItem tray(/*available=*/true);
+  auto withTray = make(tray);
+  withTray->applicationDidFinishLaunching();
+  EXPECT_FALSE(withTray->windowShouldCloseAndQuit());
+  main->runUntilIdle();
+  EXPECT_EQ(withTray->exitCleanupRuns(), 0);
+  withTray.reset();
+
+  FakeStatusItem none(/*available=*/false);
+  auto withoutTray = make(none);
+  withoutTray->applicationDidFinishLaunching();
+  EXPECT_TRUE(withoutTray->windowShouldCloseAndQuit());
+  EXPECT_EQ(main->run(), 0);
+  EXPECT_EQ(withoutTray->exitCleanupRuns(), 1);
+}
+
+TEST_F(AppDelegateTest, OverseasLocaleSwitchesToEnglishBeforeTheItemIsBuilt) {
+  setenv("LANG", "en_US.UTF-8", 1);
+  FakeStatusItem tray;
+  auto delegate = make(tray);
+  delegate->applicationDidFinishLaunching();
+  EXPECT_TRUE(delegate->isOverseas);
+  ASSERT_EQ(tray.menu().size(), 1u);
+  EXPECT_EQ(tray.menu()[0].title, "Quit Vistrelle");
+  EXPECT_FALSE(delegate->checkisChinaSimplified());
+}
+
+}  // namespace
+}  // namespace vistrelle
