@@ -23,6 +23,11 @@ function(vistrelle_library target)
   foreach(pattern IN LISTS ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "${pattern}")
   endforeach()
+  # The layering guard (tests/layering) checks every library's links against
+  # the folder it was built from.
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR})
+  set_property(GLOBAL APPEND PROPERTY VISTRELLE_LIBRARIES "${target}")
+  set_property(GLOBAL PROPERTY VISTRELLE_LIBRARY_FOLDER_${target} "${folder}")
   if(sources)
     add_library(${target} STATIC ${VISTRELLE_LIBRARY_SCOPE} ${sources})
     target_include_directories(${target} PUBLIC ${VISTRELLE_INCLUDE_DIRS})

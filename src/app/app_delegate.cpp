@@ -30,16 +30,16 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::applicationDidFinishLaunching() {
   appDelegate = this;
   OrvexLog::logMessage("=== App Start ===");
-  isOverseas = !base::isChinaRegion();
-  if (isOverseas) {
+  setIsOverseas(!base::isChinaRegion());
+  if (isOverseas()) {
     base::OrvexLocalizationHelper::shared().setLanguage(base::Language::English);
   }
-  isCPUARM = getCPUTypeIsARM();
+  setIsCPUARM(getCPUTypeIsARM());
   setupStatusItem();
   if (services_.defaults) {
     LaunchSettings settings = LaunchSettings::load(*services_.defaults);
-    modelType = settings.modelType;
-    depthValue = settings.depthValue;
+    setModelType(settings.modelType);
+    setDepthValue(settings.depthValue);
   }
   showHomeWindow();
 }
@@ -64,8 +64,12 @@ void AppDelegate::setupStatusItem() {
   // also a menu entry.
   item->setMenu({{base::LanguageBundle::shared().localizedStringForKey("退出Vistrelle"),
                   [this] { terminate(); }}});
-  item->setClickHandler(
-      [this](StatusItem::Click click) { mouseClick = click == StatusItem::Click::Right ? 2 : 1; });
+  item->setClickHandler([this](StatusItem::Click click) {
+    setMouseClick(click == StatusItem::Click::Right ? 2 : 1);
+    // Until the status popover exists, the icon's left click is the way back
+    // to the home window.
+    if (click == StatusItem::Click::Left) showHomeWindow();
+  });
   item->show();
 }
 
@@ -102,7 +106,7 @@ void AppDelegate::applicationWillTerminate() {
 void AppDelegate::exitAppWithIsRecover(bool) {
   exitCleanupRuns_.fetch_add(1);
   services_.trace("exitAppWithIsRecover: exit clean-up");
-  isExit = true;
+  setIsExit(true);
 }
 
 }  // namespace vistrelle

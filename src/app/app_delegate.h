@@ -6,23 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "app/app_services.h"
 #include "app/app_window.h"
-#include "platform/dispatch/main_queue.h"
-#include "platform/settings/user_defaults.h"
-#include "platform/statusbar/status_item.h"
+#include "base/state/main_state.h"
 
 namespace vistrelle {
-
-// What the delegate is given by the process entry: the main queue, the
-// settings store, the status item and a way to make the main window.
-struct AppServices {
-  std::shared_ptr<dispatch::MainQueue> mainQueue;
-  UserDefaults* defaults = nullptr;
-  StatusItem* statusItem = nullptr;
-  std::function<std::unique_ptr<AppWindow>()> makeWindow;
-  // Debug prints (standard output by default).
-  std::function<void(const std::string&)> trace;
-};
 
 // The application's spine: it runs the launch, holds the main state every
 // subsystem reads, and owns the one exit road.  Lives for the whole process.
@@ -59,35 +47,83 @@ class AppDelegate {
   AppWindow* window() const { return window_.get(); }
   int exitCleanupRuns() const { return exitCleanupRuns_.load(); }
 
-  // Main state (plain fields, as other subsystems read them).
-  int mouseClick = 0;
-  std::atomic<bool> glassStatus{false};
-  bool isOpen3D = true;
-  bool isCPUARM = false;
-  int modelType = 0;
-  int volumeLevel = 3;
-  float volumeValue_V2 = 0;
-  bool isSoundOff = false;
-  std::string glassVersion = "V-1.0";
-  uint32_t glassDisplayID = 0;
-  uint32_t builtinDisplayID = 0;
-  int glassDisplayStatus = 1;
-  std::string checkVolumeVersion_V1 = "ORVEX_FW_V1.30";
-  std::string dfuUpdateVersion_V2 = "ORVEX2_FW_V1.63";
-  std::string dfuUpdateVersion_V2Pro = "ORVEX2PRO_FW_V1.49";
-  bool isDfuUpdate = false;
-  bool isDfuUpdateStart = false;
-  int privacyScreenLockButtonState = 0;
-  float defaultBrightness = 0;
-  bool isCloseIMU = false;
-  std::atomic<bool> isExit{false};
-  std::string showHomeTimerIdentification;
-  float depthValue = 0.01f;
-  bool isOverseas = false;
-  double changeVolumeTime = 0;
-  std::string timerInv;
+  // The main state by the names the application knows; it lives in
+  // MainState::shared(), where the subsystems below read it.
+  int mouseClick() const { return state_.mouseClick.load(); }
+  void setMouseClick(int value) { state_.mouseClick.store(value); }
+  bool glassStatus() const { return state_.glassStatus.load(); }
+  void setGlassStatus(bool value) { state_.glassStatus.store(value); }
+  bool isOpen3D() const { return state_.isOpen3D.load(); }
+  void setIsOpen3D(bool value) { state_.isOpen3D.store(value); }
+  bool isCPUARM() const { return state_.isCPUARM.load(); }
+  void setIsCPUARM(bool value) { state_.isCPUARM.store(value); }
+  int modelType() const { return state_.modelType.load(); }
+  void setModelType(int value) { state_.modelType.store(value); }
+  int volumeLevel() const { return state_.volumeLevel.load(); }
+  void setVolumeLevel(int value) { state_.volumeLevel.store(value); }
+  float volumeValue_V2() const { return state_.volumeValue_V2.load(); }
+  void setVolumeValue_V2(float value) { state_.volumeValue_V2.store(value); }
+  bool manuallyChangeVolumeValue_V2() const { return state_.manuallyChangeVolumeValue_V2.load(); }
+  void setManuallyChangeVolumeValue_V2(bool value) { state_.manuallyChangeVolumeValue_V2.store(value); }
+  bool isSoundOff() const { return state_.isSoundOff.load(); }
+  void setIsSoundOff(bool value) { state_.isSoundOff.store(value); }
+  std::string glassVersion() const { return state_.glassVersion.get(); }
+  void setGlassVersion(std::string value) { state_.glassVersion.set(std::move(value)); }
+  uint32_t glassDisplayID() const { return state_.glassDisplayID.load(); }
+  void setGlassDisplayID(uint32_t value) { state_.glassDisplayID.store(value); }
+  uint32_t builtinDisplayID() const { return state_.builtinDisplayID.load(); }
+  void setBuiltinDisplayID(uint32_t value) { state_.builtinDisplayID.store(value); }
+  int glassDisplayStatus() const { return state_.glassDisplayStatus.load(); }
+  void setGlassDisplayStatus(int value) { state_.glassDisplayStatus.store(value); }
+  std::string checkVolumeVersion_V1() const { return state_.checkVolumeVersion_V1.get(); }
+  void setCheckVolumeVersion_V1(std::string value) { state_.checkVolumeVersion_V1.set(std::move(value)); }
+  std::string checkVolumeVersion_V2() const { return state_.checkVolumeVersion_V2.get(); }
+  void setCheckVolumeVersion_V2(std::string value) { state_.checkVolumeVersion_V2.set(std::move(value)); }
+  std::string checkVolumeVersion_V2Pro() const { return state_.checkVolumeVersion_V2Pro.get(); }
+  void setCheckVolumeVersion_V2Pro(std::string value) { state_.checkVolumeVersion_V2Pro.set(std::move(value)); }
+  std::string dfuUpdateVersion_V2() const { return state_.dfuUpdateVersion_V2.get(); }
+  void setDfuUpdateVersion_V2(std::string value) { state_.dfuUpdateVersion_V2.set(std::move(value)); }
+  std::string dfuUpdateVersion_V2Pro() const { return state_.dfuUpdateVersion_V2Pro.get(); }
+  void setDfuUpdateVersion_V2Pro(std::string value) { state_.dfuUpdateVersion_V2Pro.set(std::move(value)); }
+  bool isDfuUpdate() const { return state_.isDfuUpdate.load(); }
+  void setIsDfuUpdate(bool value) { state_.isDfuUpdate.store(value); }
+  bool isDfuUpdateStart() const { return state_.isDfuUpdateStart.load(); }
+  void setIsDfuUpdateStart(bool value) { state_.isDfuUpdateStart.store(value); }
+  int privacyScreenLockButtonState() const { return state_.privacyScreenLockButtonState.load(); }
+  void setPrivacyScreenLockButtonState(int value) { state_.privacyScreenLockButtonState.store(value); }
+  float defaultBrightness() const { return state_.defaultBrightness.load(); }
+  void setDefaultBrightness(float value) { state_.defaultBrightness.store(value); }
+  bool isCloseIMU() const { return state_.isCloseIMU.load(); }
+  void setIsCloseIMU(bool value) { state_.isCloseIMU.store(value); }
+  bool isExit() const { return state_.isExit.load(); }
+  void setIsExit(bool value) { state_.isExit.store(value); }
+  int64_t time() const { return state_.time.load(); }
+  void setTime(int64_t value) { state_.time.store(value); }
+  std::string showHomeTimerIdentification() const { return state_.showHomeTimerIdentification.get(); }
+  void setShowHomeTimerIdentification(std::string value) { state_.showHomeTimerIdentification.set(std::move(value)); }
+  bool isOpenImmersion() const { return state_.isOpenImmersion.load(); }
+  void setIsOpenImmersion(bool value) { state_.isOpenImmersion.store(value); }
+  bool isOpenAI3D() const { return state_.isOpenAI3D.load(); }
+  void setIsOpenAI3D(bool value) { state_.isOpenAI3D.store(value); }
+  float depthValue() const { return state_.depthValue.load(); }
+  void setDepthValue(float value) { state_.depthValue.store(value); }
+  float depthMainValue() const { return state_.depthMainValue.load(); }
+  void setDepthMainValue(float value) { state_.depthMainValue.store(value); }
+  float depthMaxValue() const { return state_.depthMaxValue.load(); }
+  void setDepthMaxValue(float value) { state_.depthMaxValue.store(value); }
+  bool isOverseas() const { return state_.isOverseas.load(); }
+  void setIsOverseas(bool value) { state_.isOverseas.store(value); }
+  bool depthUseHigh() const { return state_.depthUseHigh.load(); }
+  void setDepthUseHigh(bool value) { state_.depthUseHigh.store(value); }
+  bool isDebug() const { return state_.isDebug.load(); }
+  void setIsDebug(bool value) { state_.isDebug.store(value); }
+  double changeVolumeTime() const { return state_.changeVolumeTime.load(); }
+  void setChangeVolumeTime(double value) { state_.changeVolumeTime.store(value); }
+  std::string timerInv() const { return state_.timerInv.get(); }
+  void setTimerInv(std::string value) { state_.timerInv.set(std::move(value)); }
 
  private:
+  MainState& state_ = MainState::shared();
   AppServices services_;
   std::unique_ptr<AppWindow> window_;
   std::atomic<bool> terminating_{false};

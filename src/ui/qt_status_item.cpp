@@ -17,7 +17,9 @@ QtStatusItem::QtStatusItem()
 QtStatusItem::~QtStatusItem() = default;
 
 bool QtStatusItem::isAvailable() const {
-  return QSystemTrayIcon::isSystemTrayAvailable();
+  // Asked at the moment it matters (a close of the window), never cached: a
+  // tray host may come and go while the application runs.
+  return tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void QtStatusItem::setImage(const std::string& name) {
@@ -44,7 +46,9 @@ void QtStatusItem::setClickHandler(std::function<void(Click)> handler) {
 }
 
 void QtStatusItem::show() {
-  if (isAvailable()) tray_->show();
+  // Unconditionally: Qt puts the icon into a tray that appears later (a panel
+  // started after the application).
+  tray_->show();
 }
 
 }  // namespace vistrelle::ui

@@ -32,6 +32,7 @@ class AppDelegateTest : public ::testing::Test {
     setenv("LANG", "zh_CN.UTF-8", 1);
     // The in-app language is process-wide; every test starts from Chinese.
     base::OrvexLocalizationHelper::shared().setLanguage(base::Language::Chinese);
+    MainState::shared().reset();
   }
   void TearDown() override { std::filesystem::remove_all(home); }
 
@@ -65,9 +66,9 @@ TEST_F(AppDelegateTest, LaunchSetsUpTheItemLoadsSettingsAndShowsOneWindow) {
   EXPECT_TRUE(tray.shown());
   ASSERT_EQ(tray.menu().size(), 1u);
   EXPECT_EQ(tray.menu()[0].title, "退出Vistrelle");
-  EXPECT_EQ(delegate->modelType, 1);
-  EXPECT_EQ(delegate->depthValue, 0.01f);
-  EXPECT_FALSE(delegate->isOverseas);
+  EXPECT_EQ(delegate->modelType(), 1);
+  EXPECT_EQ(delegate->depthValue(), 0.01f);
+  EXPECT_FALSE(delegate->isOverseas());
   EXPECT_EQ(windowsMade, 1);
   EXPECT_EQ(lastWindow->shows, 1);
   delegate->showHomeWindow();
@@ -75,7 +76,7 @@ TEST_F(AppDelegateTest, LaunchSetsUpTheItemLoadsSettingsAndShowsOneWindow) {
   EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
   EXPECT_EQ(lastWindow->raises, 1);
   tray.click(StatusItem::Click::Right);
-  EXPECT_EQ(delegate->mouseClick, 2);
+  EXPECT_EQ(delegate->mouseClick(), 2);
   std::ifstream log(home + "/Documents/.OrvexSpace/orvex_log_Vistrelle.log");
   std::string line;
   std::getline(log, line);
@@ -90,13 +91,13 @@ TEST_F(AppDelegateTest, QuitEntryRunsTheCleanUpOnceOnTheMainQueueAndEndsTheLoopW
   main->post([&] { delegate->terminate(); });  // a signal arriving meanwhile
   EXPECT_EQ(main->run(), 0);
   EXPECT_EQ(delegate->exitCleanupRuns(), 1);
-  EXPECT_TRUE(delegate->isExit);
+  EXPECT_TRUE(delegate->isExit());
   delegate->applicationWillTerminate();  // the loop's own quit hook afterwards
   EXPECT_EQ(delegate->exitCleanupRuns(), 1);
 }
 
 TEST_F(AppDelegateTest, ClosingTheWindowHidesWithATrayAndQuitsWithout) {
-  FakeStatusItem tray(/*available=*/true);
+  FakeStatusItem tray(/*trayPresent=*/true);
   auto withTray = make(tray);
   withTray->applicationDidFinishLaunching();
   EXPECT_FALSE(withTray->windowShouldCloseAndQuit());
@@ -104,7 +105,7 @@ TEST_F(AppDelegateTest, ClosingTheWindowHidesWithATrayAndQuitsWithout) {
   EXPECT_EQ(withTray->exitCleanupRuns(), 0);
   withTray.reset();
 
-  FakeStatusItem none(/*available=*/false);
+  FakeStatusItem none(/*trayPresent=*/false);
   auto withoutTray = make(none);
   withoutTray->applicationDidFinishLaunching();
   EXPECT_TRUE(withoutTray->windowShouldCloseAndQuit());
@@ -112,12 +113,43 @@ TEST_F(AppDelegateTest, ClosingTheWindowHidesWithATrayAndQuitsWithout) {
   EXPECT_EQ(withoutTray->exitCleanupRuns(), 1);
 }
 
+// The icon is shown even when no tray exists at launch (a panel started after
+// the application), and closing the window is decided by whether the icon is
+// shown at that moment: a tray that comes later keeps the application; one
+// that goes away makes closing quit again.
+TEST_F(AppDelegateTest, ATrayAppearingOrLeavingAfterLaunchDecidesWhatClosingDoes) {
+  FakeStatusItem tray(/*trayPresent=*/false);
+  auto delegate = make(tray);
+  delegate->applicationDidFinishLaunching();
+  EXPECT_TRUE(tray.shown()) << "shown unconditionally";
+  tray.setTrayPresent(true);
+  EXPECT_FALSE(delegate->windowShouldCloseAndQuit());
+  main->runUntilIdle();
+  EXPECT_EQ(delegate->exitCleanupRuns(), 0);
+  tray.setTrayPresent(false);
+  EXPECT_TRUE(delegate->windowShouldCloseAndQuit());
+  EXPECT_EQ(main->run(), 0);
+  EXPECT_EQ(delegate->exitCleanupRuns(), 1);
+}
+
+TEST_F(AppDelegateTest, ALeftClickOnTheIconShowsTheHomeWindow) {
+  FakeStatusItem tray;
+  auto delegate = make(tray);
+  delegate->applicationDidFinishLaunching();
+  ASSERT_EQ(lastWindow->shows, 1);
+  tray.click(StatusItem::Click::Left);
+  EXPECT_EQ(delegate->mouseClick(), 1);
+  EXPECT_EQ(lastWindow->shows, 2);
+  tray.click(StatusItem::Click::Right);
+  EXPECT_EQ(lastWindow->shows, 2) << "a right click is the exit view's road, not the window's";
+}
+
 TEST_F(AppDelegateTest, OverseasLocaleSwitchesToEnglishBeforeTheItemIsBuilt) {
   setenv("LANG", "en_US.UTF-8", 1);
   FakeStatusItem tray;
   auto delegate = make(tray);
   delegate->applicationDidFinishLaunching();
-  EXPECT_TRUE(delegate->isOverseas);
+  EXPECT_TRUE(delegate->isOverseas());
   ASSERT_EQ(tray.menu().size(), 1u);
   EXPECT_EQ(tray.menu()[0].title, "Quit Vistrelle");
   EXPECT_FALSE(delegate->checkisChinaSimplified());

@@ -6,19 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace vistrelle::base {
+#include "base/helpers/des_crypt_error.h"
 
-// A ciphertext that does not decrypt: bad Base64, a length that is not a
-// whole number of blocks, bad padding, or a plaintext that is not UTF-8.
-class DesCryptError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace vistrelle::base {
 
 // DES in CBC mode with PKCS#7 padding, the 8 key bytes also serving as the
 // initialisation vector.  DES lives in OpenSSL's legacy provider, which is

@@ -18,8 +18,9 @@ class StatusItem {
 
   virtual ~StatusItem() = default;
 
-  // False where the desktop has no status area (e.g. a bare X server): the
-  // home window is then the only way into the application.
+  // True while the icon is actually shown in a status area.  False where the
+  // desktop has none (a bare X server), or before a tray host has appeared:
+  // the home window is then the only way into the application.
   virtual bool isAvailable() const = 0;
   // The image by its resource name ("toplogoIcon").
   virtual void setImage(const std::string& name) = 0;
@@ -27,6 +28,8 @@ class StatusItem {
   // The menu it opens; the entries' actions run on the main queue.
   virtual void setMenu(std::vector<MenuEntry> entries) = 0;
   virtual void setClickHandler(std::function<void(Click)> handler) = 0;
+  // Shows the icon; where no status area exists yet, it appears as soon as
+  // one does.
   virtual void show() = 0;
 };
 

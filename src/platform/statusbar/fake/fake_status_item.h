@@ -8,9 +8,9 @@ namespace vistrelle {
 // it or pick a menu entry.
 class FakeStatusItem final : public StatusItem {
  public:
-  explicit FakeStatusItem(bool available = true) : available_(available) {}
+  explicit FakeStatusItem(bool trayPresent = true) : available_(trayPresent) {}
 
-  bool isAvailable() const override { return available_; }
+  bool isAvailable() const override { return available_ && shown_; }
   void setImage(const std::string& name) override { image_ = name; }
   void setToolTip(const std::string& text) override { toolTip_ = text; }
   void setMenu(std::vector<MenuEntry> entries) override { menu_ = std::move(entries); }
@@ -23,6 +23,8 @@ class FakeStatusItem final : public StatusItem {
   const std::string& toolTip() const { return toolTip_; }
   const std::vector<MenuEntry>& menu() const { return menu_; }
   bool shown() const { return shown_; }
+  // A tray host appearing or going away.
+  void setTrayPresent(bool present) { available_ = present; }
   // Picks the menu entry with this title; false when there is none.
   bool choose(const std::string& title);
   void click(Click click);
