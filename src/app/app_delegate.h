@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_services.h"
 #include "app/app_window.h"
@@ -16,6 +17,11 @@ namespace vistrelle {
 // subsystem reads, and owns the one exit road.  Lives for the whole process.
 class AppDelegate {
  public:
+  struct MenuEntry {
+    std::string title;
+    std::function<void()> action;
+  };
+
   explicit AppDelegate(AppServices services);
   ~AppDelegate();
   AppDelegate(const AppDelegate&) = delete;
@@ -28,7 +34,7 @@ class AppDelegate {
   bool applicationSupportsSecureRestorableState() const { return true; }
   bool applicationShouldHandleReopen(bool hasVisibleWindows);
 
-  // Every termination road ends here: the Quit entry, the window's close
+  // Every termination road ends here: the exit view's button, the window's close
   // button where there is no status item, the system's termination signals
   // and the session's logout.  Posts the exit clean-up to the main queue, then
   // ends the main loop with status 0.  Safe from any thread, any number of
@@ -41,10 +47,17 @@ class AppDelegate {
   void exitAppWithIsRecover(bool isRecover);
   void showHomeWindow();
   void setupStatusItem();
+  // The status item's click: records it in `mouseClick` and shows the popover
+  // for it.
+  void itemActionWithBtn(StatusItem::Click click);
+  void showPopover();
   bool getCPUTypeIsARM() const;
   bool checkisChinaSimplified() const;
 
   AppWindow* window() const { return window_.get(); }
+  // The application menu: one entry, "退出Vistrelle".  It is never attached to
+  // the status item, which works through its popovers only.
+  const std::vector<MenuEntry>& appMenu() const { return appMenu_; }
   int exitCleanupRuns() const { return exitCleanupRuns_.load(); }
 
   // The main state by the names the application knows; it lives in
@@ -126,6 +139,7 @@ class AppDelegate {
   MainState& state_ = MainState::shared();
   AppServices services_;
   std::unique_ptr<AppWindow> window_;
+  std::vector<MenuEntry> appMenu_;
   std::atomic<bool> terminating_{false};
   std::atomic<int> exitCleanupRuns_{0};
 };
