@@ -77,7 +77,9 @@ class AppDelegate {
   float volumeValue_V2() const { return state_.volumeValue_V2.load(); }
   void setVolumeValue_V2(float value) { state_.volumeValue_V2.store(value); }
   bool manuallyChangeVolumeValue_V2() const { return state_.manuallyChangeVolumeValue_V2.load(); }
-  void setManuallyChangeVolumeValue_V2(bool value) { state_.manuallyChangeVolumeValue_V2.store(value); }
+  void setManuallyChangeVolumeValue_V2(bool value) {
+    state_.manuallyChangeVolumeValue_V2.store(value);
+  }
   bool isSoundOff() const { return state_.isSoundOff.load(); }
   void setIsSoundOff(bool value) { state_.isSoundOff.store(value); }
   std::string glassVersion() const { return state_.glassVersion.get(); }
@@ -89,21 +91,33 @@ class AppDelegate {
   int glassDisplayStatus() const { return state_.glassDisplayStatus.load(); }
   void setGlassDisplayStatus(int value) { state_.glassDisplayStatus.store(value); }
   std::string checkVolumeVersion_V1() const { return state_.checkVolumeVersion_V1.get(); }
-  void setCheckVolumeVersion_V1(std::string value) { state_.checkVolumeVersion_V1.set(std::move(value)); }
+  void setCheckVolumeVersion_V1(std::string value) {
+    state_.checkVolumeVersion_V1.set(std::move(value));
+  }
   std::string checkVolumeVersion_V2() const { return state_.checkVolumeVersion_V2.get(); }
-  void setCheckVolumeVersion_V2(std::string value) { state_.checkVolumeVersion_V2.set(std::move(value)); }
+  void setCheckVolumeVersion_V2(std::string value) {
+    state_.checkVolumeVersion_V2.set(std::move(value));
+  }
   std::string checkVolumeVersion_V2Pro() const { return state_.checkVolumeVersion_V2Pro.get(); }
-  void setCheckVolumeVersion_V2Pro(std::string value) { state_.checkVolumeVersion_V2Pro.set(std::move(value)); }
+  void setCheckVolumeVersion_V2Pro(std::string value) {
+    state_.checkVolumeVersion_V2Pro.set(std::move(value));
+  }
   std::string dfuUpdateVersion_V2() const { return state_.dfuUpdateVersion_V2.get(); }
-  void setDfuUpdateVersion_V2(std::string value) { state_.dfuUpdateVersion_V2.set(std::move(value)); }
+  void setDfuUpdateVersion_V2(std::string value) {
+    state_.dfuUpdateVersion_V2.set(std::move(value));
+  }
   std::string dfuUpdateVersion_V2Pro() const { return state_.dfuUpdateVersion_V2Pro.get(); }
-  void setDfuUpdateVersion_V2Pro(std::string value) { state_.dfuUpdateVersion_V2Pro.set(std::move(value)); }
+  void setDfuUpdateVersion_V2Pro(std::string value) {
+    state_.dfuUpdateVersion_V2Pro.set(std::move(value));
+  }
   bool isDfuUpdate() const { return state_.isDfuUpdate.load(); }
   void setIsDfuUpdate(bool value) { state_.isDfuUpdate.store(value); }
   bool isDfuUpdateStart() const { return state_.isDfuUpdateStart.load(); }
   void setIsDfuUpdateStart(bool value) { state_.isDfuUpdateStart.store(value); }
   int privacyScreenLockButtonState() const { return state_.privacyScreenLockButtonState.load(); }
-  void setPrivacyScreenLockButtonState(int value) { state_.privacyScreenLockButtonState.store(value); }
+  void setPrivacyScreenLockButtonState(int value) {
+    state_.privacyScreenLockButtonState.store(value);
+  }
   float defaultBrightness() const { return state_.defaultBrightness.load(); }
   void setDefaultBrightness(float value) { state_.defaultBrightness.store(value); }
   bool isCloseIMU() const { return state_.isCloseIMU.load(); }
@@ -112,8 +126,12 @@ class AppDelegate {
   void setIsExit(bool value) { state_.isExit.store(value); }
   int64_t time() const { return state_.time.load(); }
   void setTime(int64_t value) { state_.time.store(value); }
-  std::string showHomeTimerIdentification() const { return state_.showHomeTimerIdentification.get(); }
-  void setShowHomeTimerIdentification(std::string value) { state_.showHomeTimerIdentification.set(std::move(value)); }
+  std::string showHomeTimerIdentification() const {
+    return state_.showHomeTimerIdentification.get();
+  }
+  void setShowHomeTimerIdentification(std::string value) {
+    state_.showHomeTimerIdentification.set(std::move(value));
+  }
   bool isOpenImmersion() const { return state_.isOpenImmersion.load(); }
   void setIsOpenImmersion(bool value) { state_.isOpenImmersion.store(value); }
   bool isOpenAI3D() const { return state_.isOpenAI3D.load(); }

@@ -90,8 +90,8 @@ double Animator::valueAt(double from, double to, dispatch::TimePoint begin,
                          dispatch::Nanos duration, dispatch::TimePoint time) {
   if (time <= begin) return from;
   if (duration.count() <= 0 || time >= begin + duration) return to;
-  const double t = static_cast<double>((time - begin).count()) /
-                   static_cast<double>(duration.count());
+  const double t =
+      static_cast<double>((time - begin).count()) / static_cast<double>(duration.count());
   return from + (to - from) * t;
 }
 

@@ -38,8 +38,8 @@ class Animator {
   bool hasStarted() const;
 
   // The value at `time` of a run from `begin`: `from` before it, `to` after.
-  static double valueAt(double from, double to, dispatch::TimePoint begin,
-                        dispatch::Nanos duration, dispatch::TimePoint time);
+  static double valueAt(double from, double to, dispatch::TimePoint begin, dispatch::Nanos duration,
+                        dispatch::TimePoint time);
 
   static constexpr dispatch::Nanos kStep{16'666'667};
 

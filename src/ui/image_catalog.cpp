@@ -140,7 +140,8 @@ const std::map<QString, Entry>& catalog() {
                       [](QPainter& p, const QSizeF& size) { drawToggle(p, size, true); }};
     m["Toggle_Off"] = {QSize(40, 24),
                        [](QPainter& p, const QSizeF& size) { drawToggle(p, size, false); }};
-    m["close"] = {QSize(24, 24), [](QPainter& p, const QSizeF& size) { drawClose(p, size, false); }};
+    m["close"] = {QSize(24, 24),
+                  [](QPainter& p, const QSizeF& size) { drawClose(p, size, false); }};
     m["close_hover"] = {QSize(24, 24),
                         [](QPainter& p, const QSizeF& size) { drawClose(p, size, true); }};
     m["yy_hud_success"] = {QSize(48, 48), [](QPainter& p, const QSizeF& size) {
@@ -216,6 +217,8 @@ QPixmap ImageCatalog::pixmap(const QString& name, qreal devicePixelRatio) {
 }
 
 QIcon ImageCatalog::icon(const QString& name) {
+  // The status item's icon is drawn crisp at every tray size.
+  if (name == "toplogoIcon") return topLogoIcon();
   QIcon icon;
   if (!contains(name)) return icon;
   icon.addPixmap(pixmap(name, 1.0));
