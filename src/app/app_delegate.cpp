@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cstdio>
 
-#include "base/settings/launch_settings.h"
-#include "base/log/orvex_log.h"
 #include "base/helpers/host_info.h"
 #include "base/helpers/language_bundle.h"
 #include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
+#include "base/settings/launch_settings.h"
 
 namespace vistrelle {
 
