@@ -334,6 +334,26 @@ TEST_F(SimGlassesTest, FirstGenerationStreamsItsQuaternionOnceAttached) {
   EXPECT_EQ(received_.size(), 1000u);
 }
 
+TEST_F(SimGlassesTest, ImuRatesAreHeldWithinTheirBounds) {
+  struct Row {
+    double hz;
+    size_t reportsIn1ms;
+  };
+  const Row rows[] = {{NAN, 0}, {0, 0}, {-5, 0}, {INFINITY, 1000}, {1e9, 1000}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.hz);
+    received_.clear();
+    auto model = SimGlassesModel::firstGeneration();
+    model.imuRateHz = row.hz;
+    plugIn(model);
+    executor_->advanceBy(1ms);
+    EXPECT_EQ(received_.size(), row.reportsIn1ms);
+    glasses_->detach();
+  }
+  EXPECT_THROW(glasses_->setImuRate(NAN), std::invalid_argument);
+  EXPECT_EQ(glasses_->model().imuRateHz, 1e9) << "the refused rate changed nothing";
+}
+
 TEST_F(SimGlassesTest, SecondGenerationStreamsBetweenOpenAndClose) {
   auto model = SimGlassesModel::secondGeneration();
   model.imuRateHz = 250;
