@@ -33,7 +33,8 @@ namespace vistrelle::device {
 //
 // Lifetime: the parser holds the installed link by shared_ptr and takes its
 // own reference for each report, so replacing the link while the HID thread
-// parses is safe and the old link lives until that report is done.
+// parses is safe and the old link lives until that report is done (its last
+// reference may then go on the HID thread).
 class CompanionLink {
  public:
   CompanionLink() = default;

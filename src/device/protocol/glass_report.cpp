@@ -44,7 +44,31 @@ GlassReport::GlassReport(NotificationCenter& center, std::shared_ptr<CompanionLi
       log_(std::move(log)) {}
 
 void GlassReport::setCompanionLink(std::shared_ptr<CompanionLink> link) {
-  companion_.store(link ? std::move(link) : CompanionLink::none());
+  if (!link) link = CompanionLink::none();
+  {
+    std::lock_guard lock(installMutex_);
+    companion_.swap(link);
+  }
+  // The old link is released here, outside the lock: its destructor may
+  // install again.
+}
+
+std::shared_ptr<CompanionLink> GlassReport::companionLink() const {
+  std::lock_guard lock(installMutex_);
+  return companion_;
+}
+
+void GlassReport::setImmersionStore(std::shared_ptr<ImmersionStore> store) {
+  {
+    std::lock_guard lock(installMutex_);
+    immersion_.swap(store);
+  }
+  // The old store is released outside the lock, as above.
+}
+
+std::shared_ptr<ImmersionStore> GlassReport::immersionStore() const {
+  std::lock_guard lock(installMutex_);
+  return immersion_;
 }
 
 GlassReport& GlassReport::shared() {

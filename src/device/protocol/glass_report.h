@@ -35,8 +35,9 @@ bool quat_is_valid(float q0, float q1, float q2, float q3);
 // monitor's); the getters may be called from any thread.
 //
 // The companion link and the immersion store are held by shared_ptr and
-// swapped atomically: a report in progress keeps the objects it reached alive,
-// so installing, replacing or clearing them from any thread is safe.  Who
+// swapped under a lock: each report takes its own references, so the objects
+// it reached stay alive until it is done, and installing, replacing or
+// clearing them from any thread is safe.  Who
 // installs them: the companion server installs itself as the link when it
 // starts (see CompanionLink); the command layer installs itself as the
 // immersion store before it starts the HID monitor.  At shutdown the HID
@@ -71,13 +72,11 @@ class GlassReport {
   // Connects the companion-application server; nullptr disconnects it
   // (CompanionLink::none() again).
   void setCompanionLink(std::shared_ptr<CompanionLink> link);
-  std::shared_ptr<CompanionLink> companionLink() const { return companion_.load(); }
+  std::shared_ptr<CompanionLink> companionLink() const;
   // Where immersion changes the glasses report go (the command layer); with
   // none installed they are logged and dropped.
-  void setImmersionStore(std::shared_ptr<ImmersionStore> store) {
-    immersion_.store(std::move(store));
-  }
-  std::shared_ptr<ImmersionStore> immersionStore() const { return immersion_.load(); }
+  void setImmersionStore(std::shared_ptr<ImmersionStore> store);
+  std::shared_ptr<ImmersionStore> immersionStore() const;
 
   // Decodes one report from glasses of `generation` (1 or 2).
   void parseInputReport(int32_t generation, std::span<const uint8_t> report,
@@ -113,8 +112,10 @@ class GlassReport {
   void log(std::string_view line) const;
 
   NotificationCenter& center_;
-  std::atomic<std::shared_ptr<CompanionLink>> companion_;
-  std::atomic<std::shared_ptr<ImmersionStore>> immersion_;
+  // Guards the two pointers only; nothing is called under it.
+  mutable std::mutex installMutex_;
+  std::shared_ptr<CompanionLink> companion_;
+  std::shared_ptr<ImmersionStore> immersion_;
   WearThresholds& thresholds_;
   LogSink log_;
   std::atomic<int32_t> generation_{0};
