@@ -412,18 +412,23 @@ vec3 temperature_bias_interpolate(const std::vector<TemperatureBias>& table, flo
   const TemperatureBias* nearest = nullptr;
   const TemperatureBias* below = nullptr;  // the warmest entry at or below
   const TemperatureBias* above = nullptr;  // the coolest entry at or above
+  float nearest_distance = INFINITY;
+  float below_t = -INFINITY;
+  float above_t = INFINITY;
   for (const TemperatureBias& entry : table) {
-    if (nearest == nullptr || std::fabs(entry.temperature - temperature) <
-                                  std::fabs(nearest->temperature - temperature)) {
+    const float t = entry.temperature;
+    const float distance = std::fabs(t - temperature);
+    if (distance < nearest_distance) {
       nearest = &entry;
+      nearest_distance = distance;
     }
-    if (entry.temperature <= temperature &&
-        (below == nullptr || entry.temperature > below->temperature)) {
+    if (t <= temperature && (below == nullptr || t > below_t)) {
       below = &entry;
+      below_t = t;
     }
-    if (entry.temperature >= temperature &&
-        (above == nullptr || entry.temperature < above->temperature)) {
+    if (t >= temperature && (above == nullptr || t < above_t)) {
       above = &entry;
+      above_t = t;
     }
   }
   if (nearest == nullptr) {
