@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/settings/linux/json_file_user_defaults.h"
 #include "platform/settings/user_directories.h"
@@ -85,6 +86,11 @@ std::optional<int64_t> UserDefaults::integerForKey(const std::string& key) const
 std::optional<float> UserDefaults::floatForKey(const std::string& key) const {
   auto value = doubleForKey(key);
   if (!value) return std::nullopt;
+  // A stored number no float can hold reads as absent, like any value of
+  // the wrong type (converting it would be undefined).
+  if (std::isfinite(*value) && std::fabs(*value) > std::numeric_limits<float>::max()) {
+    return std::nullopt;
+  }
   return static_cast<float>(*value);
 }
 

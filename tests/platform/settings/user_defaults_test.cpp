@@ -69,6 +69,9 @@ TEST(JsonFileUserDefaults, WrongTypesReadAsAbsentAndNumbersAlike) {
   EXPECT_FALSE(store.floatForKey("ScreenModeUserDefaultsKey"));
   EXPECT_EQ(store.boolForKey("privacyScreenLockState_UserDefault"), true);
   EXPECT_EQ(store.floatForKey("privacyScreenLockState_UserDefault"), 1.0f);
+  store.setDouble("depthScaleValue_UserDefault", 1e300);  // no float holds it
+  EXPECT_FALSE(store.floatForKey("depthScaleValue_UserDefault"));
+  EXPECT_EQ(store.doubleForKey("depthScaleValue_UserDefault"), 1e300);
   EXPECT_FALSE(store.stringForKey("privacyScreenLockState_UserDefault"));
   EXPECT_FALSE(store.integerForKey("missing"));
   store.removeObjectForKey("privacyScreenLockState_UserDefault");
