@@ -48,13 +48,16 @@ std::shared_ptr<LinuxProcess> LinuxProcess::watch(Child child, const LaunchReque
 void LinuxProcess::startStream(Stream& stream, dispatch::Reactor& reactor,
                                const dispatch::SerialQueuePtr& queue) {
   if (!stream.fd) return;
-  stream.source = reactor.makeReadSource(stream.fd.get(), queue);
+  // Resumed through a reference of our own: once resumed, the watch queue
+  // may reach the end of the stream and drop stream.source at any moment.
+  dispatch::IoSourcePtr source = reactor.makeReadSource(stream.fd.get(), queue);
+  stream.source = source;
   auto self = std::static_pointer_cast<LinuxProcess>(shared_from_this());
-  stream.source->setEventHandler([self, &stream] {
+  source->setEventHandler([self, &stream] {
     if (!self->drain(stream, /*untilEmpty=*/false)) self->closeStream(stream);
   });
-  stream.source->setCancelHandler([self, &stream] { stream.fd.reset(); });
-  stream.source->resume();
+  source->setCancelHandler([self, &stream] { stream.fd.reset(); });
+  source->resume();
 }
 
 bool LinuxProcess::drain(Stream& stream, bool untilEmpty) {
