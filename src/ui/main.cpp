@@ -7,7 +7,9 @@
 #include "app/app_delegate.h"
 #include "base/settings/settings_keys.h"
 #include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/runtime.h"
+#include "platform/message/logging_transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
 #include "ui/home_window.h"
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
 
   auto mainQueue = std::make_shared<ui::QtMainQueue>();
   dispatch::Runtime runtime(mainQueue);
+
+  // Until the toast takes them, transient messages go to the text log.
+  message::TransientMessage::install(std::make_shared<message::LoggingTransientMessage>(
+      [](const std::string& line) { OrvexLog::logMessage(line); }));
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
