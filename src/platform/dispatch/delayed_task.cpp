@@ -5,10 +5,13 @@
 
 namespace vistrelle::dispatch {
 
+// The task itself belongs to its wrapper, and so to the queue that holds it:
+// a handle kept after its queue dropped the task (a pool that stopped) keeps
+// nothing alive.
 struct DelayedTask::State {
   std::mutex mutex;
   std::atomic<bool> cancelled{false};
-  Task task;  // until it runs or is cancelled
+  std::weak_ptr<Task> task;
 };
 
 void DelayedTask::cancel() const {
@@ -17,8 +20,10 @@ void DelayedTask::cancel() const {
   {
     std::lock_guard lock(state_->mutex);
     if (state_->cancelled.exchange(true, std::memory_order_acq_rel)) return;
-    dropped = std::move(state_->task);
-    state_->task = nullptr;
+    if (auto task = state_->task.lock()) {
+      dropped = std::move(*task);
+      *task = nullptr;
+    }
   }
   // The captures go here, outside the lock: their destructors may cancel
   // other handles.
@@ -30,14 +35,15 @@ bool DelayedTask::isCancelled() const {
 
 std::pair<DelayedTask, Task> DelayedTask::guard(Task task) {
   auto state = std::make_shared<State>();
-  state->task = std::move(task);
-  Task wrapped = [state] {
+  auto owned = std::make_shared<Task>(std::move(task));
+  state->task = owned;
+  Task wrapped = [state, owned] {
     Task task;
     {
       std::lock_guard lock(state->mutex);
       if (state->cancelled.load(std::memory_order_relaxed)) return;
-      task = std::move(state->task);
-      state->task = nullptr;
+      task = std::move(*owned);
+      *owned = nullptr;
     }
     if (task) task();
   };

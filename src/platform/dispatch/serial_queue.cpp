@@ -70,35 +70,48 @@ DelayedTask SerialQueue::postAt(TimePoint deadline, Task task) {
     reportPostAfterStop(label_);
     return handle;
   }
+  std::shared_ptr<DeadlineQueue> delayed;  // released after the lock
   DelayedTask replaced;
   {
     std::lock_guard lock(mutex_);
-    if (delayed_.push(deadline, std::move(guarded), handle)) replaced = armWakeupLocked(deadline);
+    delayed = delayed_.lock();
+    if (!delayed) {
+      delayed = std::make_shared<DeadlineQueue>();
+      delayed_ = delayed;
+    }
+    if (delayed->push(deadline, std::move(guarded), handle)) {
+      replaced = armWakeupLocked(deadline, delayed);
+    }
   }
   replaced.cancel();
   return handle;
 }
 
-DelayedTask SerialQueue::armWakeupLocked(TimePoint deadline) {
+DelayedTask SerialQueue::armWakeupLocked(TimePoint deadline,
+                                         const std::shared_ptr<DeadlineQueue>& delayed) {
   if (wakeupAt_ && *wakeupAt_ <= deadline) return {};
   wakeupAt_ = deadline;
   DelayedTask replaced = std::move(wakeup_);
-  wakeup_ = pool_->postAt(deadline, [self = shared_from_this()] { self->wake(); });
+  wakeup_ = pool_->postAt(deadline, [self = shared_from_this(), delayed] { self->wake(); });
   return replaced;
 }
 
 void SerialQueue::wake() {
+  std::shared_ptr<DeadlineQueue> delayed;
   DelayedTask replaced;
   bool run;
   {
     std::lock_guard lock(mutex_);
     wakeupAt_.reset();
-    // In deadline order: tasks handed to the pool one by one could be
-    // overtaken on the way by a later one on another thread.
-    const TimePoint at = now();
-    Task due;
-    while (delayed_.popDue(at, due)) tasks_.push_back(std::move(due));
-    if (!delayed_.empty()) replaced = armWakeupLocked(delayed_.earliest());
+    delayed = delayed_.lock();
+    if (delayed) {
+      // In deadline order: tasks handed to the pool one by one could be
+      // overtaken on the way by a later one on another thread.
+      const TimePoint at = now();
+      Task due;
+      while (delayed->popDue(at, due)) tasks_.push_back(std::move(due));
+      if (!delayed->empty()) replaced = armWakeupLocked(delayed->earliest(), delayed);
+    }
     run = !tasks_.empty() && !owned_ && !scheduled_;
     if (run) scheduled_ = true;
   }

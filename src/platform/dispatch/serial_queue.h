@@ -45,7 +45,7 @@ class SerialQueue : public Executor, public std::enable_shared_from_this<SerialQ
   // Moves the due delayed tasks into the queue and re-arms the wake-up.
   void wake();
   // mutex_ held; returns the wake-up it replaces, for cancelling unlocked.
-  DelayedTask armWakeupLocked(TimePoint deadline);
+  DelayedTask armWakeupLocked(TimePoint deadline, const std::shared_ptr<DeadlineQueue>& delayed);
   // mutex_ held, queue owned by the caller: gives it up; true when the caller
   // must post a drain.
   bool releaseLocked();
@@ -59,8 +59,12 @@ class SerialQueue : public Executor, public std::enable_shared_from_this<SerialQ
   bool scheduled_ = false;  // a drain waits in the pool
   int waiters_ = 0;         // sync callers waiting on changed_
 
-  DeadlineQueue delayed_;
-  DelayedTask wakeup_;                 // the pool deadline of the earliest one
+  // Delayed tasks wait here, in deadline order, until due.  The heap belongs
+  // to the pool deadline armed for its earliest task: when a stopping pool
+  // drops that deadline, the tasks go with it, and a task that holds its own
+  // queue keeps nothing alive.
+  std::weak_ptr<DeadlineQueue> delayed_;
+  DelayedTask wakeup_;                 // that pool deadline
   std::optional<TimePoint> wakeupAt_;  // while armed
 };
 

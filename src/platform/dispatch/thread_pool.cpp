@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 
 #include "platform/dispatch/deadline_queue.h"
 #include "platform/dispatch/post_after_stop.h"
@@ -129,11 +130,25 @@ bool ThreadPool::isCurrent() const {
 }
 
 void ThreadPool::sync(Task task) {
-  if (stopped()) {
+  if (isCurrent()) {
     task();
     return;
   }
-  Executor::sync(std::move(task));
+  std::promise<void> done;
+  auto finished = done.get_future();
+  const bool posted = tryPost([&] {
+    try {
+      task();
+      done.set_value();
+    } catch (...) {
+      done.set_exception(std::current_exception());
+    }
+  });
+  if (!posted) {
+    task();  // the workers have left: nothing else would ever run it
+    return;
+  }
+  finished.get();
 }
 
 void ThreadPool::work(const std::shared_ptr<Core>& core) {

@@ -65,6 +65,23 @@ TEST(ThreadPoolStop, DestroyedByItsOwnTask) {
   EXPECT_TRUE(watch.expired());
 }
 
+// Deadlines still to come when the pool stops are dropped with what they
+// hold, a serial queue's too: a task that holds its own queue must not keep
+// queue and pool alive.
+TEST(ThreadPoolStop, DropsDeadlinesToComeWithWhatTheyHold) {
+  auto pool = std::make_shared<ThreadPool>(2);
+  auto queue = SerialQueue::create("timers", pool);
+  std::weak_ptr<ThreadPool> poolWatch = pool;
+  std::weak_ptr<SerialQueue> queueWatch = queue;
+  queue->postAfter(1h, [queue] {});
+  pool->postAfter(1h, [queue] {});
+  pool->stop();
+  queue.reset();
+  pool.reset();
+  EXPECT_TRUE(queueWatch.expired());
+  EXPECT_TRUE(poolWatch.expired());
+}
+
 // After stop: sync() runs inline on the pool and on a serial queue, where it
 // used to wait for ever for a thread that was gone.
 TEST(ThreadPoolStop, SyncAfterStopRunsInline) {
