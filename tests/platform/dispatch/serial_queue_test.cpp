@@ -157,16 +157,29 @@ TEST(SerialQueueSync, OnEveryPoolThreadNeverParksThePool) {
   pool->stop();
 }
 
-// Delayed tasks due at nearly the same time on a busy pool: every queue runs
+// Delayed tasks that all come due together on a busy pool: every queue runs
 // its own in deadline order, whatever order they were posted in.
 TEST(SerialQueueDelays, RunInDeadlineOrderOnEveryQueue) {
-  constexpr int kQueues = 300;
-  constexpr int kTasks = 8;
-  auto pool = std::make_shared<ThreadPool>(4);
+  constexpr int kWorkers = 4;
+  constexpr int kQueues = 150;
+  constexpr int kTasks = 32;
+  auto pool = std::make_shared<ThreadPool>(kWorkers);
+  // The workers wait at a gate while the tasks are posted, so that none is
+  // due and taken before its earlier neighbours are in.
+  BoundedLatch busy(kWorkers);
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+  for (int i = 0; i < kWorkers; ++i) {
+    pool->post([&busy, gate] {
+      busy.arrive();
+      gate.wait();
+    });
+  }
+  ASSERT_TRUE(busy.waitFor());
   std::vector<SerialQueuePtr> queues;
   std::vector<std::vector<int>> order(kQueues);  // each touched on its queue
   BoundedLatch ran(kQueues * kTasks);
-  const TimePoint base = pool->now() + 5ms;
+  const TimePoint base = pool->now();
   for (int q = 0; q < kQueues; ++q) {
     queues.push_back(SerialQueue::create("delays", pool));
     for (int t = kTasks - 1; t >= 0; --t) {
@@ -176,6 +189,7 @@ TEST(SerialQueueDelays, RunInDeadlineOrderOnEveryQueue) {
       });
     }
   }
+  open.set_value();
   ASSERT_TRUE(ran.waitFor());
   pool->stop();
   int outOfOrder = 0;
