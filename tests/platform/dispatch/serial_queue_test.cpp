@@ -17,9 +17,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::BoundedLatch;
 
-// A pool whose workers are stuck cannot be joined: keep it (and the test's
-// other threads' targets) for the rest of the run so the failure stays a
-// failure instead of a hang.
+// A pool whose workers are stuck cannot be joined: it is kept for the rest
+// of the run, so that the test fails instead of hanging.  Its tasks hold what
+// they use by value.
 void abandon(std::shared_ptr<ThreadPool> pool) {
   static auto* kept = new std::vector<std::shared_ptr<ThreadPool>>();
   kept->push_back(std::move(pool));
