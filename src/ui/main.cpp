@@ -63,5 +63,11 @@ int main(int argc, char** argv) {
                    [&delegate] { delegate.applicationWillTerminate(); });
 
   mainQueue->post([&delegate] { delegate.applicationDidFinishLaunching(); });
-  return mainQueue->run();
+  const int status = mainQueue->run();
+  // In order: the delegate's exit clean-up has run (aboutToQuit), then the
+  // subsystems stop, latest started first, then the runtime's threads; the
+  // objects above are destroyed after that.
+  runtime.runStops();
+  runtime.stop();
+  return status;
 }
