@@ -7,8 +7,10 @@
 
 #include "app/app_delegate.h"
 #include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
 #include "platform/dispatch/runtime.h"
+#include "platform/message/logging_transient_message.h"
 #include "platform/message/transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
@@ -34,6 +36,11 @@ int main(int argc, char** argv) {
 
   auto mainQueue = std::make_shared<ui::QtMainQueue>();
   dispatch::Runtime runtime(mainQueue);
+
+  // Until the toast takes them, transient messages go to the text log.
+  const auto logMessages = std::make_shared<message::LoggingTransientMessage>(
+      [](const std::string& line) { OrvexLog::logMessage(line); });
+  message::TransientMessage::install(logMessages);
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
@@ -78,7 +85,12 @@ int main(int argc, char** argv) {
 
   mainQueue->post([&delegate] { delegate.applicationDidFinishLaunching(); });
   const int status = mainQueue->run();
-  // The toasts go with the window; later texts are only logged.
-  message::TransientMessage::install(nullptr);
+  // The toasts go with the window; later texts go to the text log again.
+  message::TransientMessage::install(logMessages);
+  // In order: the delegate's exit clean-up has run (aboutToQuit), then the
+  // subsystems stop, latest started first, then the runtime's threads; the
+  // objects above are destroyed after that.
+  runtime.runStops();
+  runtime.stop();
   return status;
 }
