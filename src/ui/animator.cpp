@@ -82,10 +82,6 @@ bool Animator::isRunning() const {
   return run_ && !run_->done;
 }
 
-bool Animator::hasStarted() const {
-  return run_ && run_->started && !run_->done;
-}
-
 double Animator::valueAt(double from, double to, dispatch::TimePoint begin,
                          dispatch::Nanos duration, dispatch::TimePoint time) {
   if (time <= begin) return from;

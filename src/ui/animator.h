@@ -34,8 +34,6 @@ class Animator {
   // Stops a run in progress: onStop(false), no more values.
   void stop();
   bool isRunning() const;
-  // Started (its delay passed) and not yet stopped.
-  bool hasStarted() const;
 
   // The value at `time` of a run from `begin`: `from` before it, `to` after.
   static double valueAt(double from, double to, dispatch::TimePoint begin, dispatch::Nanos duration,

@@ -16,8 +16,8 @@ namespace {
 const char* const kShowKey = "show animation";
 const char* const kHideKey = "hide animation";
 
-// One running fade, a child of its view under the fade's key, so that it goes
-// with the view and a new fade under the same key replaces it.
+// One running fade, a child of its view named by its key ("show animation",
+// "hide animation"), so that it goes with the view.
 class FadeAnimation final : public QObject {
  public:
   FadeAnimation(QWidget* view, const QString& key) : QObject(view) { setObjectName(key); }
@@ -89,14 +89,6 @@ void showAnimation(QWidget* view, double duration, double delay) {
 
 void hideAnimation(QWidget* view, double duration, double delay) {
   fade<HideAnimationDelegate>(view, kHideKey, 1.0, 0.0, duration, delay);
-}
-
-bool hasAnimation(const QWidget* view, const QString& key) {
-  if (!view) return false;
-  for (FadeAnimation* fade : fadesOf(view)) {
-    if (fade->objectName() == key && fade->animator.isRunning()) return true;
-  }
-  return false;
 }
 
 }  // namespace vistrelle::ui

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 class QWidget;
 
 namespace vistrelle::ui {
@@ -17,8 +15,5 @@ void hideAnimation(QWidget* view);
 // "show animation", out to 0 and removed under "hide animation".
 void showAnimation(QWidget* view, double duration, double delay);
 void hideAnimation(QWidget* view, double duration, double delay);
-
-// Whether a fade runs under that key on the view.
-bool hasAnimation(const QWidget* view, const QString& key);
 
 }  // namespace vistrelle::ui

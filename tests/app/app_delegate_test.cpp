@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "base/log/orvex_log.h"
-#include "base/helpers/orvex_localization_helper.h"
 #include "app/fake/fake_status_popover.h"
+#include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/settings/fake/in_memory_user_defaults.h"
 #include "platform/statusbar/fake/fake_status_item.h"
