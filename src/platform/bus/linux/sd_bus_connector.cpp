@@ -1,0 +1,19 @@
+#include "platform/bus/linux/sd_bus_connector.h"
+
+#include "platform/bus/linux/sd_bus_connection.h"
+#include "platform/dispatch/runtime.h"
+
+namespace vistrelle::bus {
+
+BusResult<std::shared_ptr<Bus>> SdBusConnector::open(BusKind kind) {
+  BusResult<std::string> address = SdBusConnection::addressFor(kind);
+  if (!address.ok()) return address.error();
+  dispatch::Runtime& runtime = dispatch::Runtime::shared();
+  auto connection =
+      SdBusConnection::open(kind, address.value(), runtime.reactor(),
+                            runtime.makeSerialQueue(std::string("bus.") + busKindName(kind)));
+  if (!connection.ok()) return connection.error();
+  return std::shared_ptr<Bus>(std::move(connection).value());
+}
+
+}  // namespace vistrelle::bus
