@@ -43,7 +43,12 @@ PrivateBusDaemon::PrivateBusDaemon(const std::string& type) {
            "    <allow eavesdrop=\"true\"/>\n"
            "    <allow own=\"*\"/>\n"
            "  </policy>\n"
-           "</busconfig>\n";
+        // A desktop's session bus lifts the daemon's low defaults (128
+        // waiting replies per connection); the system bus keeps them.
+        << (type == "session" ? "  <limit name=\"max_replies_per_connection\">50000</limit>\n"
+                                "  <limit name=\"max_match_rules_per_connection\">50000</limit>\n"
+                              : "")
+        << "</busconfig>\n";
     if (!out) {
       error_ = "configuration not written to " + config;
       return;

@@ -14,9 +14,9 @@ namespace {
 
 // Messages handled per turn on the queue before it yields its pool thread.
 constexpr int kMessagesPerTurn = 64;
-// How long close() lets messages still queued (a signal emitted just before)
-// reach the daemon.
-constexpr std::chrono::milliseconds kCloseFlush{250};
+// How long close() waits for the daemon to confirm that the signals sent
+// before it (one emitted just before, say) are routed.
+constexpr std::chrono::milliseconds kCloseSettle{250};
 
 std::string errnoText(int r) {
   return std::strerror(r < 0 ? -r : r);
@@ -274,7 +274,7 @@ void SdBusConnection::sendSignal(const BusSignal& signal) {
     return;
   SdBusMessagePtr message(raw);
   if (!SdBusMessageCodec::append(message.get(), signal.args).ok()) return;
-  sd_bus_send(bus_.get(), message.get(), nullptr);
+  if (sd_bus_send(bus_.get(), message.get(), nullptr) >= 0) signalsSent_ = true;
   rearm();
 }
 
@@ -356,24 +356,41 @@ void SdBusConnection::teardown() {
   wakeUpAt_.reset();
   subscriptions_.clear();
   if (bus_) {
-    flushBriefly();
+    if (signalsSent_ && sd_bus_is_open(bus_.get()) > 0) settle();
     // Freeing the bus frees the floating call slots, whose destroy callbacks
     // answer the calls still waiting with Disconnected.
     bus_.reset();
   }
 }
 
-void SdBusConnection::flushBriefly() {
-  const auto end = dispatch::SteadyClock::monotonicNow() + kCloseFlush;
-  for (;;) {
+void SdBusConnection::settle() {
+  // Written is not yet routed: a daemon still answering our Hello can notice
+  // the closed socket first and drop what we sent with it.  Its answer to a
+  // Ping sent after our signals says it has read and routed them all.
+  bool answered = false;
+  if (sd_bus_call_method_async(
+          bus_.get(), nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+          "org.freedesktop.DBus.Peer", "Ping",
+          [](sd_bus_message*, void* done, sd_bus_error*) {
+            *static_cast<bool*>(done) = true;
+            return 1;
+          },
+          &answered, "") < 0)
+    return;
+  // The floating Ping slot dies with the bus right after, so `answered` is
+  // never written once this returns.
+  const auto end = dispatch::SteadyClock::monotonicNow() + kCloseSettle;
+  while (!answered) {
     const int events = sd_bus_get_events(bus_.get());
-    if (events < 0 || (events & POLLOUT) == 0) return;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - dispatch::SteadyClock::monotonicNow());
-    if (left.count() <= 0) return;
-    pollfd fd{sd_bus_get_fd(bus_.get()), POLLOUT, 0};
-    if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return;
-    if (sd_bus_process(bus_.get(), nullptr) < 0) return;
+    if (events < 0 || left.count() <= 0) return;
+    pollfd fd{sd_bus_get_fd(bus_.get()), static_cast<short>(events), 0};
+    if (::poll(&fd, 1, static_cast<int>(left.count())) < 0) return;
+    int r = 0;
+    while (!answered && (r = sd_bus_process(bus_.get(), nullptr)) > 0) {
+    }
+    if (!answered && r < 0) return;
   }
 }
 

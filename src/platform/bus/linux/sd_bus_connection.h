@@ -64,7 +64,7 @@ class SdBusConnection final : public Bus, public std::enable_shared_from_this<Sd
   void sendSignal(const BusSignal& signal);
   void addMatch(uint64_t id, const BusSignalMatch& match, std::shared_ptr<Subscriber> subscriber);
   void teardown();
-  void flushBriefly();
+  void settle();
 
   static int onReply(sd_bus_message* message, void* userdata, sd_bus_error* error);
   static void onCallGone(void* userdata);
@@ -82,6 +82,7 @@ class SdBusConnection final : public Bus, public std::enable_shared_from_this<Sd
   dispatch::IoSourcePtr writer_;
   bool reading_ = false;
   bool writing_ = false;
+  bool signalsSent_ = false;
   dispatch::DelayedTask wakeUp_;
   std::optional<uint64_t> wakeUpAt_;  // sd-bus's deadline, CLOCK_MONOTONIC microseconds
   std::unordered_map<uint64_t, Subscription> subscriptions_;

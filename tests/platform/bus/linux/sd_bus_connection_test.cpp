@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -185,6 +186,9 @@ TEST_F(SdBusConnectionTest, CallsReachTheServiceAndAnswersComeOnTheChosenQueue) 
   EXPECT_EQ(read(lockRead.get(), buffer, sizeof buffer), -1);  // still held
   got.clear();
   replies.clear();
+  // The messages that carried it are released just after; the end follows.
+  pollfd end{lockRead.get(), POLLIN, 0};
+  ASSERT_EQ(poll(&end, 1, 5000), 1);
   EXPECT_EQ(read(lockRead.get(), buffer, sizeof buffer), 0);
 }
 
