@@ -292,7 +292,7 @@ BusResult<BusSubscription> SdBusConnection::subscribe(BusSignalMatch match,
   });
   return BusSubscription([weak, id, subscriber] {
     subscriber->cancelled.store(true, std::memory_order_release);
-    if (auto self = weak.lock()) {
+    if (auto self = weak.lock(); self && self->isOpen()) {
       self->queue_->post([weak, id] {
         if (auto self = weak.lock()) self->subscriptions_.erase(id);
       });
