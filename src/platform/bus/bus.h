@@ -71,8 +71,9 @@ class Bus {
   virtual BusResult<BusSubscription> subscribe(BusSignalMatch match, dispatch::ExecutorPtr queue,
                                                SignalHandler onSignal) = 0;
 
-  // Closes the connection: waiting calls get Disconnected, subscriptions end.
-  // Idempotent.
+  // Closes the connection: signals emitted before it are seen routed by the
+  // daemon first (a quarter second at most), waiting calls get Disconnected,
+  // subscriptions end.  Returns once the socket is closed.  Idempotent.
   virtual void close() = 0;
 
  protected:
