@@ -22,10 +22,10 @@ namespace vistrelle::bus {
 // caller's stack.  Nothing here throws: an operation that cannot be done says
 // why as a BusError.
 //
-// Lifetime: the connection holds a socket and registers it with the runtime's
-// reactor, so its owner calls close() in its stop, before the runtime stops
-// (the stop list in main runs subsystem stops before the runtime's).  Calls
-// still waiting then get Disconnected on their queues.
+// Lifetime: the connection holds a socket watched by the runtime's reactor,
+// so it must close before the runtime stops; the Linux connector registers
+// close() with the runtime's stops for that.  An owner may close earlier.
+// Calls still waiting then get Disconnected on their queues.
 class Bus {
  public:
   using Reply = BusResult<std::vector<BusValue>>;
@@ -71,8 +71,9 @@ class Bus {
   virtual BusResult<BusSubscription> subscribe(BusSignalMatch match, dispatch::ExecutorPtr queue,
                                                SignalHandler onSignal) = 0;
 
-  // Closes the connection: waiting calls get Disconnected, subscriptions end.
-  // Idempotent.
+  // Closes the connection: signals emitted before it are seen routed by the
+  // daemon first (a quarter second at most), waiting calls get Disconnected,
+  // subscriptions end.  Returns once the socket is closed.  Idempotent.
   virtual void close() = 0;
 
  protected:

@@ -12,6 +12,7 @@
 #include "platform/dispatch/io_source.h"
 #include "platform/dispatch/reactor.h"
 #include "platform/dispatch/serial_queue.h"
+#include "platform/dispatch/stop_registration.h"
 
 namespace vistrelle::bus {
 
@@ -34,6 +35,10 @@ class SdBusConnection final : public Bus, public std::enable_shared_from_this<Sd
   static BusResult<std::string> addressFor(BusKind kind);
 
   ~SdBusConnection() override;
+
+  // Keeps the runtime's stop entry that closes this connection, so that it
+  // is dropped with the connection.  Set once, before the connection is shared.
+  void keepStop(dispatch::StopRegistration stop) { stop_ = std::move(stop); }
 
   BusKind kind() const override { return kind_; }
   bool isOpen() const override { return open_.load(std::memory_order_acquire); }
@@ -86,6 +91,9 @@ class SdBusConnection final : public Bus, public std::enable_shared_from_this<Sd
   dispatch::DelayedTask wakeUp_;
   std::optional<uint64_t> wakeUpAt_;  // sd-bus's deadline, CLOCK_MONOTONIC microseconds
   std::unordered_map<uint64_t, Subscription> subscriptions_;
+
+  // Last, so that it is dropped after the sd-bus object is gone.
+  dispatch::StopRegistration stop_;
 };
 
 }  // namespace vistrelle::bus

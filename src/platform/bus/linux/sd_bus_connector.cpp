@@ -13,7 +13,14 @@ BusResult<std::shared_ptr<Bus>> SdBusConnector::open(BusKind kind) {
       SdBusConnection::open(kind, address.value(), runtime.reactor(),
                             runtime.makeSerialQueue(std::string("bus.") + busKindName(kind)));
   if (!connection.ok()) return connection.error();
-  return std::shared_ptr<Bus>(std::move(connection).value());
+  std::shared_ptr<SdBusConnection> bus = std::move(connection).value();
+  // Closed with the other subsystems before the runtime stops, if its owner
+  // has not closed it before.
+  bus->keepStop(runtime.registerStop(std::string("bus.") + busKindName(kind),
+                                     [weak = std::weak_ptr<SdBusConnection>(bus)] {
+                                       if (auto self = weak.lock()) self->close();
+                                     }));
+  return std::shared_ptr<Bus>(std::move(bus));
 }
 
 }  // namespace vistrelle::bus

@@ -557,6 +557,25 @@ TEST_F(SdBusConnectionTest, ALostBusAnswersWaitingCallsWithDisconnected) {
   EXPECT_FALSE(bus.value()->isOpen());
 }
 
+TEST_F(SdBusConnectionTest, TheRuntimesStopsCloseTheBus) {
+  TestBusService logind(BusEnvironment::buses->system().address(), kLogin1);
+  ASSERT_TRUE(logind.ok()) << logind.error();
+  logind.onMethod(kSessionPath, kSessionInterface, "SetBrightness",
+                  [](const TestBusService::Call&) { return Answer::never(); });
+  std::shared_ptr<Bus> bus = open(BusKind::System);
+  ASSERT_TRUE(bus);
+  Inbox<Bus::Reply> replies(queue_);
+  bus->call(loginCall("SetBrightness",
+                      {BusValue("backlight"), BusValue("x"), BusValue(uint32_t{1})}, 60s),
+            queue_, replies.handler());
+  ASSERT_TRUE(logind.waitForCalls(1));
+  // What main does after its loop returns, before the runtime stops.
+  dispatch::Runtime::shared().runStops();
+  EXPECT_FALSE(bus->isOpen());
+  ASSERT_TRUE(replies.waitFor(1));
+  EXPECT_EQ(replies.items()[0].error().code, BusError::Code::Disconnected);
+}
+
 // An executor that runs tasks on the posting thread: handed to call(), the
 // answer runs on the bus's own queue.
 class ImmediateQueue final : public dispatch::Executor {
