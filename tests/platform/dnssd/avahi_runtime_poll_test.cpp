@@ -34,7 +34,7 @@ struct Seen {
   std::condition_variable changed;
   std::vector<Call> calls;
   dispatch::ExecutorPtr queue;
-  // Runs inside a callback (on the queue), by tag.
+  // Runs inside a callback, by tag; set and called on the queue.
   std::function<void(int tag, AvahiWatch*)> onCall;
 
   bool waitFor(size_t count, std::chrono::milliseconds limit = 5s) {
@@ -100,7 +100,7 @@ TEST_F(AvahiRuntimePollTest, AWatchReportsReadinessOnTheQueueUntilItWantsNothing
   AvahiWatch* watch = nullptr;
   onQueue([&] { watch = api->watch_new(api, reader.get(), AVAHI_WATCH_IN, &watchCallback, &tag); });
   ASSERT_NE(watch, nullptr);
-  EXPECT_EQ(poll->watchCount(), 1u);
+  onQueue([&] { EXPECT_EQ(poll->watchCount(), 1u); });
 
   ASSERT_EQ(::write(writer.get(), "a", 1), 1);
   ASSERT_TRUE(seen.waitFor(1));
@@ -118,7 +118,7 @@ TEST_F(AvahiRuntimePollTest, AWatchReportsReadinessOnTheQueueUntilItWantsNothing
   ASSERT_TRUE(seen.waitFor(2));
 
   onQueue([&] { api->watch_free(watch); });
-  EXPECT_EQ(poll->watchCount(), 0u);
+  onQueue([&] { EXPECT_EQ(poll->watchCount(), 0u); });
   ASSERT_EQ(::write(writer.get(), "c", 1), 1);
   EXPECT_FALSE(seen.waitFor(3, 200ms));
 }
@@ -148,17 +148,17 @@ TEST_F(AvahiRuntimePollTest, TwoWatchesShareADescriptorAndOneMayFreeItselfInItsC
   ASSERT_TRUE(seen.waitFor(2));
   EXPECT_EQ(seen.snapshot()[1].tag, 1);
   EXPECT_EQ(seen.snapshot()[1].events, AVAHI_WATCH_IN);
-  EXPECT_EQ(poll->watchCount(), 1u);
+  onQueue([&] { EXPECT_EQ(poll->watchCount(), 1u); });
 
   // The peer goes: the reading watch is told of the hang-up.
-  seen.onCall = [&](int, AvahiWatch* watch) { api->watch_free(watch); };
+  onQueue([&] { seen.onCall = [&](int, AvahiWatch* watch) { api->watch_free(watch); }; });
   theirs.reset();
   ASSERT_TRUE(seen.waitFor(3));
   const auto last = seen.snapshot()[2];
   EXPECT_EQ(last.tag, 1);
   EXPECT_TRUE(last.events & AVAHI_WATCH_IN);
   EXPECT_TRUE(last.events & AVAHI_WATCH_HUP);
-  EXPECT_EQ(poll->watchCount(), 0u);
+  onQueue([&] { EXPECT_EQ(poll->watchCount(), 0u); });
   for (const auto& call : seen.snapshot()) EXPECT_TRUE(call.onQueue);
 }
 
