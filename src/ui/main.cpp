@@ -5,9 +5,10 @@
 #include <memory>
 
 #include "app/app_delegate.h"
-#include "base/settings/settings_keys.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
+#include "base/settings/settings_keys.h"
+#include "cloud/http/orvex_alamofire_manager.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/message/logging_transient_message.h"
 #include "platform/process/termination_signals.h"
@@ -33,6 +34,13 @@ int main(int argc, char** argv) {
   // Until the toast takes them, transient messages go to the text log.
   message::TransientMessage::install(std::make_shared<message::LoggingTransientMessage>(
       [](const std::string& line) { OrvexLog::logMessage(line); }));
+
+  // The HTTP layer's worker thread starts with its first request; its stop
+  // comes among the subsystems' stops, before the runtime's threads end.
+  auto http = std::make_shared<cloud::OrvexAlamofireManager>();
+  cloud::OrvexAlamofireManager::setShared(http);
+  const dispatch::StopRegistration httpStop =
+      runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
