@@ -199,7 +199,7 @@ bool CurlTransfer::openPartFile() {
   // Named after the final URL, which is known once its body arrives.
   finalPath_ = spec_.downloadFolder + "/" + packageFileName(effectiveUrl());
   partPath_ = finalPath_ + ".part";
-  fd_ = ::open(partPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  fd_ = ::open(partPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd_ < 0) {
     verdict_ = HttpError::file(errnoText("cannot create", partPath_));
     partPath_.clear();
