@@ -300,6 +300,32 @@ TEST_F(JsonRequestTest, RefusedAndTimedOutRequestsReachTheFailureBlock) {
   EXPECT_EQ(late.successCalls, 0);
 }
 
+TEST_F(JsonRequestTest, OversizedRepliesAndHeaderBreakingTokensFailInsteadOfGoingThrough) {
+  http_ = std::make_unique<OrvexAlamofireManager>([&] {
+    auto o = options();
+    o.maxReplyBytes = 1000;
+    return o;
+  }());
+  service_.script("GET", "/api/admin/appPublish/latest",
+                  Reply::json(200, {{"success", true}, {"data", std::string(5000, 'x')}}));
+  Outcome large;
+  http_->GETWithJSON("/api/admin/appPublish/latest", nullptr, true, large.success(),
+                     large.failure());
+  ASSERT_TRUE(runUntil([&] { return large.done(); }));
+  ASSERT_EQ(large.failureCalls, 1);
+  EXPECT_EQ(large.error->curlCode(), CURLE_FILESIZE_EXCEEDED);
+
+  // A token from a reply must not smuggle a header into the request.
+  session_->signIn("token\r\nX-Injected: 1", "refresh");
+  Outcome injected;
+  http_->GETWithJSON("/api/admin/user/orvex/info", nullptr, true, injected.success(),
+                     injected.failure());
+  ASSERT_TRUE(runUntil([&] { return injected.done(); }));
+  ASSERT_EQ(injected.failureCalls, 1);
+  EXPECT_EQ(injected.error->kind(), HttpError::Kind::transport);
+  EXPECT_TRUE(service_.requestsTo("/api/admin/user/orvex/info").empty());
+}
+
 TEST_F(JsonRequestTest, CredentialsStayWithTheServiceAcrossRedirectsAndForeignUrls) {
   signIn();
   ServiceStandIn other;
