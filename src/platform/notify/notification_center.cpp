@@ -72,6 +72,13 @@ size_t NotificationCenter::observerCount() const {
   return state_->observers.size();
 }
 
+size_t NotificationCenter::observerCount(std::string_view name) const {
+  std::lock_guard lock(state_->mutex);
+  return static_cast<size_t>(std::count_if(
+      state_->observers.begin(), state_->observers.end(),
+      [&](const auto& observer) { return observer->name.empty() || observer->name == name; }));
+}
+
 void Subscription::cancel() {
   if (!observer_) return;
   observer_->active.store(false, std::memory_order_release);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dispatch/executor.h"
@@ -41,6 +42,9 @@ class NotificationCenter {
   void post(std::string name, Value object = {}, Value::Map userInfo = {});
 
   size_t observerCount() const;
+  // Observers a post of `name` would reach (those of every name included), so
+  // a poster can skip building an object nobody takes.
+  size_t observerCount(std::string_view name) const;
 
   struct Observer;
   struct State;
