@@ -13,6 +13,7 @@
 #include "base/log/orvex_log.h"
 #include "device/hid/glasses_device_table.h"
 #include "platform/hid/hid_error.h"
+#include "platform/message/transient_message.h"
 
 namespace vistrelle::device {
 
@@ -45,7 +46,9 @@ HIDDeviceMonitor::HIDDeviceMonitor(std::vector<USBMonitorData> vp, int64_t repor
       parser_(options.parser ? *options.parser : GlassReport::shared()),
       log_(options.log ? std::move(options.log)
                        : [](std::string_view line) { OrvexLog::logMessage(line); }),
-      showMessage_(std::move(options.showMessage)) {}
+      showMessage_(options.showMessage
+                       ? std::move(options.showMessage)
+                       : [](const std::string& text) { message::TransientMessage::show(text); }) {}
 
 HIDDeviceMonitor::~HIDDeviceMonitor() {
   loop_.stopAndWait();
@@ -158,7 +161,7 @@ void HIDDeviceMonitor::arrived(const hid::HidDeviceInfo& info) {
           base::LanguageBundle::shared().localizedStringForKey(kNoPermissionText);
       std::vector<char> text(pattern.size() + info.path.size() + 1);
       std::snprintf(text.data(), text.size(), pattern.c_str(), info.path.c_str());
-      if (showMessage_) showMessage_(text.data());
+      showMessage_(text.data());
     }
     return;
   }

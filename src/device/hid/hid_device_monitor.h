@@ -53,7 +53,7 @@ class HIDDeviceMonitor {
     NotificationCenter* center = nullptr;      // default: the default centre
     GlassReport* parser = nullptr;             // default: GlassReport::shared()
     LogSink log;                               // default: OrvexLog
-    // Shows a text to the user (default: the transient message service).
+    // Shows a text to the user; default: the transient message (toast).
     std::function<void(const std::string&)> showMessage;
   };
 
