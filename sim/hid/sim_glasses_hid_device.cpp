@@ -11,9 +11,12 @@ struct SimGlassesHidDevice::Link {
   std::weak_ptr<SimHidBus> bus;
   bool reportIds = true;
   mutable std::mutex mutex;
-  mutable std::condition_variable writesChanged;
   std::string path;
   bool plugged = false;
+  // Held while a write is handed to the glasses and counted, so a count read
+  // afterwards always includes the glasses' record of it.
+  mutable std::mutex writesMutex;
+  mutable std::condition_variable writesChanged;
   size_t writes = 0;
   std::weak_ptr<SimGlasses> glasses;
   std::vector<uint8_t> frame;  // the input report being framed (executor only)
@@ -40,13 +43,13 @@ struct SimGlassesHidDevice::Link {
 
   // One write as the node received it: [ID or 0x00, report].
   void received(std::span<const uint8_t> written) {
+    std::lock_guard lock(writesMutex);
     if (auto target = glasses.lock(); target && !written.empty()) {
       // Unnumbered reports reach the device without the leading 0x00; the
       // glasses take them as their one output report.
       const uint8_t reportId = reportIds ? written[0] : device::GlassCommandReport::kReportId;
       target->receiveOutputReport(reportId, written.subspan(1));
     }
-    std::lock_guard lock(mutex);
     ++writes;
     writesChanged.notify_all();
   }
@@ -126,12 +129,12 @@ void SimGlassesHidDevice::failWrites() {
 }
 
 size_t SimGlassesHidDevice::writesReceived() const {
-  std::lock_guard lock(link_->mutex);
+  std::lock_guard lock(link_->writesMutex);
   return link_->writes;
 }
 
 bool SimGlassesHidDevice::waitForWrites(size_t count, std::chrono::milliseconds limit) const {
-  std::unique_lock lock(link_->mutex);
+  std::unique_lock lock(link_->writesMutex);
   return link_->writesChanged.wait_for(lock, limit, [&] { return link_->writes >= count; });
 }
 

@@ -35,6 +35,12 @@ class NoteLog {
     return changed_.wait_for(lock, std::chrono::seconds(10),
                              [&] { return countLocked(name) >= count; });
   }
+  // True once `ready` holds for the notifications so far.
+  template <typename Ready>
+  bool waitUntil(Ready ready) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return ready(notes_); });
+  }
   size_t count(const std::string& name) const {
     std::lock_guard lock(mutex_);
     return countLocked(name);
