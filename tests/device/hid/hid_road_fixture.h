@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "device/monitors/notification_recorder.h"
 #include "device/protocol/glass_report.h"
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/notify/notification_center.h"
