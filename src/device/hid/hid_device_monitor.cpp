@@ -19,7 +19,8 @@ namespace vistrelle::device {
 
 struct HIDDeviceMonitor::Registered {
   HIDDevice record;
-  bool parsed = true;  // glasses reports (not a wake device, not the boot loader)
+  bool parsed = true;    // glasses reports (not a wake device, not the boot loader)
+  bool removed = false;  // reported gone
   std::vector<uint8_t> buffer;
 };
 
@@ -115,14 +116,19 @@ void HIDDeviceMonitor::run() {
   }
   for (const auto& info : present) arrived(info);
 
+  // Rebuilt only when the devices change, not at every wake-up.
   std::vector<pollfd> fds;
   std::vector<std::shared_ptr<Registered>> polled;
+  size_t pollSetVersion = devicesVersion_ - 1;
   for (;;) {
-    fds.clear();
-    fds.push_back({loop_.stopFd(), POLLIN, 0});
-    fds.push_back({watcher->fd(), POLLIN, 0});
-    polled = devices_;
-    for (const auto& device : polled) fds.push_back({device->record.device->fd(), POLLIN, 0});
+    if (pollSetVersion != devicesVersion_) {
+      pollSetVersion = devicesVersion_;
+      fds.clear();
+      fds.push_back({loop_.stopFd(), POLLIN, 0});
+      fds.push_back({watcher->fd(), POLLIN, 0});
+      polled = devices_;
+      for (const auto& device : polled) fds.push_back({device->record.device->fd(), POLLIN, 0});
+    }
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       throw std::system_error(errno, std::generic_category(), "poll on HID devices");
@@ -141,7 +147,7 @@ void HIDDeviceMonitor::run() {
       if (fds[i + 2].revents == 0) continue;
       // Removed by an event of this same round: its number may be taken by
       // the node that replaced it, which has its own entry next round.
-      if (std::find(devices_.begin(), devices_.end(), polled[i]) == devices_.end()) continue;
+      if (polled[i]->removed) continue;
       readReports(polled[i]);
     }
   }
@@ -184,6 +190,7 @@ void HIDDeviceMonitor::arrived(const hid::HidDeviceInfo& info) {
   // The report ID byte, then up to `reportSize` bytes of report.
   device->buffer.resize(static_cast<size_t>(std::max<int64_t>(reportSize_, 1)) + 1);
   devices_.push_back(device);
+  ++devicesVersion_;
 
   center_.post(kConnected, record.notificationObject());
   if (rule) setGlassGeneration(*rule);
@@ -196,6 +203,8 @@ void HIDDeviceMonitor::removed(const std::string& path) {
   if (it == devices_.end()) return;  // the other road already reported it
   std::shared_ptr<Registered> device = *it;
   devices_.erase(it);
+  ++devicesVersion_;
+  device->removed = true;
   device->record.device->detach();
   center_.post(kDisconnected, device->record.notificationObject());
   if (devicePullOut_) devicePullOut_(device->record);

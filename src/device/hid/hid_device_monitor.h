@@ -113,6 +113,7 @@ class HIDDeviceMonitor {
   std::atomic<bool> running_{false};
   bool permissionShown_ = false;                      // the monitor thread only
   std::vector<std::shared_ptr<Registered>> devices_;  // the monitor thread only
+  size_t devicesVersion_ = 0;                         // bumped when devices_ changes
   dispatch::MonitorLoop loop_;
 };
 
