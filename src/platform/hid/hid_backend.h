@@ -30,7 +30,7 @@ class HidBackend {
   // hidraw back-end (created at first use).
   static std::shared_ptr<HidBackend> current();
   // Chooses the process' back-end; called by the executable's entry before
-  // anything opens a device.
+  // anything opens a device.  Null puts the hidraw back-end back.
   static void install(std::shared_ptr<HidBackend> backend);
 };
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "base/helpers/orvex_localization_helper.h"
 #include "device/hid/glasses_device_table.h"
 #include "device/hid/hid_road_fixture.h"
 #include "device/protocol/glass_command_report.h"
@@ -275,6 +276,7 @@ TEST(HIDDeviceMonitor, PresentAtStartIsReportedOnceAndAnUnplugRemovesOnce) {
 }
 
 TEST(HIDDeviceMonitor, NoPermissionIsLoggedEachTimeAndShownOnce) {
+  base::OrvexLocalizationHelper::shared().setLanguage(base::Language::English);
   testing::SimulatedGlassesBus sim;
   MonitorRig rig(sim, std::make_shared<DenyingBackend>(sim.bus));
   auto first = sim.plugged(SimGlassesModel::secondGeneration());
@@ -283,7 +285,8 @@ TEST(HIDDeviceMonitor, NoPermissionIsLoggedEachTimeAndShownOnce) {
   std::lock_guard lock(rig.mutex);
   EXPECT_NE(rig.logLines[1].find("Permission denied"), std::string::npos);
   ASSERT_EQ(rig.shown.size(), 1u);
-  EXPECT_EQ(rig.shown[0], "无法访问 " + first->path() + "：请安装 udev 规则后重新插入眼镜");
+  EXPECT_EQ(rig.shown[0], "No permission for " + first->path() +
+                              ": install the udev rule and replug the glasses");
   EXPECT_TRUE(rig.arrivals.empty());
 }
 
