@@ -7,10 +7,12 @@
 #include <string_view>
 
 #include "app/app_delegate.h"
-#include "base/helpers/orvex_localization_helper.h"
 #include "base/settings/settings_keys.h"
+#include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/hid/hid_backend.h"
+#include "platform/message/logging_transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
 #include "sim/hid/sim_hid_bus.h"
@@ -58,6 +60,10 @@ int main(int argc, char** argv) {
   auto mainQueue = std::make_shared<ui::QtMainQueue>();
   dispatch::Runtime runtime(mainQueue);
 
+  // Until the toast takes them, transient messages go to the text log.
+  message::TransientMessage::install(std::make_shared<message::LoggingTransientMessage>(
+      [](const std::string& line) { OrvexLog::logMessage(line); }));
+
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
       {[&defaults] { return defaults.stringForKey(settings_keys::kDefaultUserSettings); },
@@ -87,5 +93,11 @@ int main(int argc, char** argv) {
                    [&delegate] { delegate.applicationWillTerminate(); });
 
   mainQueue->post([&delegate] { delegate.applicationDidFinishLaunching(); });
-  return mainQueue->run();
+  const int status = mainQueue->run();
+  // In order: the delegate's exit clean-up has run (aboutToQuit), then the
+  // subsystems stop, latest started first, then the runtime's threads; the
+  // objects above are destroyed after that.
+  runtime.runStops();
+  runtime.stop();
+  return status;
 }

@@ -14,12 +14,35 @@
 
 namespace vistrelle::device {
 
-// Lets a delayed main-queue task know whether this object still lives; the
-// destructor waits for a task that is running.
+// Lets a delayed main-queue task, or the parser on another monitor's thread,
+// know whether this object still lives; the destructor waits for a call that
+// is running.
 struct OrvexQXServer::Liveness {
   std::mutex mutex;
   bool alive = true;
 };
+
+namespace {
+
+// The immersion store the parser holds by shared_ptr, forwarding to the
+// command layer while it lives.
+class ImmersionForwarder : public ImmersionStore {
+ public:
+  ImmersionForwarder(ImmersionStore& target, std::shared_ptr<OrvexQXServer::Liveness> liveness)
+      : target_(target), liveness_(std::move(liveness)) {}
+  void changeImmersion(int32_t value) override;
+
+ private:
+  ImmersionStore& target_;
+  std::shared_ptr<OrvexQXServer::Liveness> liveness_;
+};
+
+}  // namespace
+
+void ImmersionForwarder::changeImmersion(int32_t value) {
+  std::lock_guard lock(liveness_->mutex);
+  if (liveness_->alive) target_.changeImmersion(value);
+}
 
 namespace {
 
@@ -72,18 +95,18 @@ OrvexQXServer::~OrvexQXServer() {
     liveness_->alive = false;
   }
   // The parser outlives us: it must not keep forwarding to a dead store.
-  if (ownLink_ && &parser_.companionLink() == ownLink_.get()) {
-    parser_.setCompanionLink(CompanionLink::none());
-  }
+  if (ownStore_ && parser_.immersionStore() == ownStore_) parser_.setImmersionStore(nullptr);
 }
 
 void OrvexQXServer::shareManager() {
   std::lock_guard lock(startMutex_);
   if (started_) return;
   started_ = true;
-  if (&parser_.companionLink() == &CompanionLink::none()) {
-    ownLink_ = std::make_unique<CompanionLink>(*this);
-    parser_.setCompanionLink(*ownLink_);
+  // Immersion levels the glasses report on their own are stored here, unless
+  // another command layer (the application's) already keeps them.
+  if (!parser_.immersionStore()) {
+    ownStore_ = std::make_shared<ImmersionForwarder>(*this, liveness_);
+    parser_.setImmersionStore(ownStore_);
   }
   rfDeviceMonitor_->setReadCallBack([this](float q0, float q1, float q2, float q3) {
     std::shared_ptr<const ReadCallBack> callback;

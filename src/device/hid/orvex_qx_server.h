@@ -15,7 +15,6 @@
 #include "device/hid/hid_device.h"
 #include "device/hid/hid_device_monitor.h"
 #include "device/hid/rf_device.h"
-#include "device/protocol/companion_link.h"
 #include "device/protocol/glass_command_report.h"
 #include "device/protocol/glass_report.h"
 #include "device/protocol/immersion_store.h"
@@ -95,8 +94,8 @@ class OrvexQXServer : public ImmersionStore {
   OrvexQXServer& operator=(const OrvexQXServer&) = delete;
 
   // Installs the monitor's closures and starts its thread (the first call
-  // only).  When the parser has no companion link yet, it gets one that
-  // stores the glasses' own immersion changes here.
+  // only).  When the parser has no immersion store yet, this becomes it: the
+  // glasses' own immersion changes are stored here.
   void shareManager();
   // Stops the monitor and joins its thread; every device is detached.
   // Idempotent; from the monitor's own thread it only asks it to stop.
@@ -210,7 +209,7 @@ class OrvexQXServer : public ImmersionStore {
 
   std::mutex startMutex_;
   bool started_ = false;
-  std::unique_ptr<CompanionLink> ownLink_;
+  std::shared_ptr<ImmersionStore> ownStore_;
   std::unique_ptr<HIDDeviceMonitor> rfDeviceMonitor_;
   std::thread rfDeviceDaemon_;
 };

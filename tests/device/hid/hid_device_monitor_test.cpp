@@ -70,6 +70,7 @@ class MonitorRig {
                       std::shared_ptr<hid::HidBackend> backend = nullptr)
       : sim_(sim) {
     HIDDeviceMonitor::Options options;
+    parser.setImmersionStore(immersionStore);
     options.backend = backend ? std::move(backend) : sim.bus;
     options.center = &center;
     options.parser = &parser;
@@ -115,10 +116,10 @@ class MonitorRig {
   testing::SimulatedGlassesBus& sim_;
   NotificationCenter center;
   testing::NoteLog notes{center};
-  RecordingImmersion immersion;
-  CompanionLink link{immersion};
+  std::shared_ptr<RecordingImmersion> immersionStore = std::make_shared<RecordingImmersion>();
+  RecordingImmersion& immersion = *immersionStore;
   WearThresholds thresholds;
-  GlassReport parser{center, link, thresholds, [](std::string_view) {}};
+  GlassReport parser{center, nullptr, thresholds, [](std::string_view) {}};
   std::unique_ptr<HIDDeviceMonitor> monitor;
   std::thread thread;
 

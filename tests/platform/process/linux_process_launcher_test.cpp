@@ -199,6 +199,20 @@ TEST_F(LinuxProcessLauncherTest, CapturedOutputIsBoundedAndTheProgramNeverStalls
   EXPECT_TRUE(exit->outputTruncated);
 }
 
+TEST_F(LinuxProcessLauncherTest, ADescendantHoldingTheOutputOpenDelaysNoReport) {
+  // As xdg-open leaves a browser behind: `yes` keeps the pipe open and
+  // writes on for ever after the program itself ended.
+  LaunchRequest request = captured({"/bin/sh", "-c", "yes & echo $! >&2; exit 3"});
+  request.outputLimit = 1000;
+  auto exit = run(request);
+  ASSERT_TRUE(exit);
+  EXPECT_EQ(exit->exitCode, 3);
+  EXPECT_LE(exit->output.size(), 1000u);
+  const pid_t descendant = std::atoi(exit->errorOutput.c_str());
+  ASSERT_GT(descendant, 0) << exit->errorOutput;
+  ::kill(descendant, SIGKILL);  // it dies of SIGPIPE anyway once our end is closed
+}
+
 TEST_F(LinuxProcessLauncherTest, ProgramInheritsNoDescriptorOfOurs) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);  // deliberately without O_CLOEXEC

@@ -1,9 +1,11 @@
 #include "platform/process/linux/linux_process.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/process/linux/pidfd.h"
@@ -48,19 +50,22 @@ std::shared_ptr<LinuxProcess> LinuxProcess::watch(Child child, const LaunchReque
 void LinuxProcess::startStream(Stream& stream, dispatch::Reactor& reactor,
                                const dispatch::SerialQueuePtr& queue) {
   if (!stream.fd) return;
-  stream.source = reactor.makeReadSource(stream.fd.get(), queue);
+  // Resumed through a reference of our own: once resumed, the watch queue
+  // may reach the end of the stream and drop stream.source at any moment.
+  dispatch::IoSourcePtr source = reactor.makeReadSource(stream.fd.get(), queue);
+  stream.source = source;
   auto self = std::static_pointer_cast<LinuxProcess>(shared_from_this());
-  stream.source->setEventHandler([self, &stream] {
-    if (!self->drain(stream, /*untilEmpty=*/false)) self->closeStream(stream);
+  source->setEventHandler([self, &stream] {
+    if (!self->drain(stream)) self->closeStream(stream);
   });
-  stream.source->setCancelHandler([self, &stream] { stream.fd.reset(); });
-  stream.source->resume();
+  source->setCancelHandler([self, &stream] { stream.fd.reset(); });
+  source->resume();
 }
 
-bool LinuxProcess::drain(Stream& stream, bool untilEmpty) {
+bool LinuxProcess::drain(Stream& stream) {
   if (!stream.fd) return false;
   char chunk[4096];
-  for (int reads = 0; untilEmpty || reads < kReadsPerEvent; ++reads) {
+  for (int reads = 0; reads < kReadsPerEvent; ++reads) {
     const ssize_t n = ::read(stream.fd.get(), chunk, sizeof chunk);
     if (n > 0) {
       stream.buffer.append(chunk, static_cast<size_t>(n));
@@ -73,6 +78,20 @@ bool LinuxProcess::drain(Stream& stream, bool untilEmpty) {
     }
   }
   return true;
+}
+
+void LinuxProcess::drainWhatIsThere(Stream& stream) {
+  int pending = 0;
+  if (!stream.fd || ioctl(stream.fd.get(), FIONREAD, &pending) != 0) return;
+  char chunk[4096];
+  while (pending > 0) {
+    const ssize_t n =
+        ::read(stream.fd.get(), chunk, std::min(sizeof chunk, static_cast<size_t>(pending)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    stream.buffer.append(chunk, static_cast<size_t>(n));
+    pending -= static_cast<int>(n);
+  }
 }
 
 void LinuxProcess::closeStream(Stream& stream) {
@@ -111,10 +130,11 @@ void LinuxProcess::onExited() {
   markEnded();
   exit.timedOut = timedOut();
 
-  // What the program wrote before it ended is in the pipes now; what a
-  // descendant that kept them open writes later is not waited for.
+  // What the program wrote before it ended is in the pipes now.  A
+  // descendant that kept them open may write on for ever: take only what
+  // is there and wait for nothing more.
   for (Stream* stream : {&output_, &errorOutput_}) {
-    drain(*stream, /*untilEmpty=*/true);
+    drainWhatIsThere(*stream);
     closeStream(*stream);
   }
   exit.output = output_.buffer.take();

@@ -50,8 +50,10 @@ class LinuxProcess final : public ProcessBase {
   void sendSignal(int signal) override;
   void startStream(Stream& stream, dispatch::Reactor& reactor,
                    const dispatch::SerialQueuePtr& queue);
-  // Reads what is there now; false at end of file or on an error.
-  bool drain(Stream& stream, bool untilEmpty);
+  // Reads a few chunks of what is there; false at end of file or on an error.
+  bool drain(Stream& stream);
+  // Reads what the pipe holds at this moment, and no more.
+  void drainWhatIsThere(Stream& stream);
   void closeStream(Stream& stream);
   void onExited();
 
