@@ -89,6 +89,9 @@ OrvexQXServer::OrvexQXServer(Options options)
 }
 
 OrvexQXServer::~OrvexQXServer() {
+  // Off the runtime's stop list first (waiting for it, should it be running
+  // that stop right now), then stopped here.
+  stopRegistration_.reset();
   stop();
   {
     std::lock_guard lock(liveness_->mutex);
@@ -125,6 +128,11 @@ void OrvexQXServer::shareManager() {
       options_.print(std::string("HID monitor stopped: ") + error.what());
     }
   });
+  // The process stops the monitor thread before the runtime and the objects
+  // the thread reaches go away.
+  if (dispatch::Runtime::installed()) {
+    stopRegistration_ = dispatch::Runtime::shared().registerStop("HID monitor", [this] { stop(); });
+  }
 }
 
 void OrvexQXServer::stop() {

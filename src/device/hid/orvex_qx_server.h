@@ -19,6 +19,7 @@
 #include "device/protocol/glass_report.h"
 #include "device/protocol/immersion_store.h"
 #include "platform/dispatch/executor.h"
+#include "platform/dispatch/stop_registration.h"
 #include "platform/notify/notification_center.h"
 #include "platform/settings/user_defaults.h"
 
@@ -94,8 +95,8 @@ class OrvexQXServer : public ImmersionStore {
   OrvexQXServer& operator=(const OrvexQXServer&) = delete;
 
   // Installs the monitor's closures and starts its thread (the first call
-  // only).  When the parser has no immersion store yet, this becomes it: the
-  // glasses' own immersion changes are stored here.
+  // only), registering its stop with the runtime when one is installed.  When the parser has no
+  // immersion store yet, this becomes it: the glasses' own immersion changes are stored here.
   void shareManager();
   // Stops the monitor and joins its thread; every device is detached.
   // Idempotent; from the monitor's own thread it only asks it to stop.
@@ -212,6 +213,7 @@ class OrvexQXServer : public ImmersionStore {
   std::shared_ptr<ImmersionStore> ownStore_;
   std::unique_ptr<HIDDeviceMonitor> rfDeviceMonitor_;
   std::thread rfDeviceDaemon_;
+  dispatch::StopRegistration stopRegistration_;
 };
 
 }  // namespace vistrelle::device

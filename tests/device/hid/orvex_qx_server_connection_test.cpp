@@ -5,6 +5,7 @@
 
 #include "device/hid/qx_rig.h"
 #include "device/protocol/glass_commands.h"
+#include "platform/dispatch/runtime.h"
 
 namespace vistrelle::device {
 namespace {
@@ -277,6 +278,17 @@ TEST_F(ThreeDSwitch, WithoutAnyDeviceItAnswersMinusOne) {
   EXPECT_EQ(empty.qx->change_display_3d(true), -1);
   EXPECT_EQ(empty.qx->start_display_3d(), -1);
   EXPECT_EQ(empty.mainQueue->pendingCount(), 0u);
+}
+
+TEST(OrvexQXServerLifetime, TheRuntimesStopListStopsTheMonitor) {
+  dispatch::Runtime runtime(std::make_shared<dispatch::VirtualExecutor>(),
+                            dispatch::Runtime::Options{2});
+  QxRig rig;
+  auto glasses = rig.plug(SimGlassesModel::secondGeneration());
+  ASSERT_TRUE(rig.qx->rfDeviceMonitor().running());
+  runtime.runStops();
+  EXPECT_FALSE(rig.qx->rfDeviceMonitor().running());
+  EXPECT_EQ(rig.qx->change_display_volume(1), -ENODEV);
 }
 
 TEST(OrvexQXServerLifetime, StopJoinsTheMonitorAndDetachesTheGlasses) {
