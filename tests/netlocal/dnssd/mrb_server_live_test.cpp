@@ -44,10 +44,20 @@ bool inside() {
   return std::getenv(kInside) != nullptr;
 }
 
-bool installed(const std::string& program) {
+// The daemons and ip live in the administrator's folders, which a PATH may
+// leave out.  Before any thread starts.
+void addAdministratorFolders() {
   const char* path = std::getenv("PATH");
-  std::string folders = path ? path : "/usr/sbin:/usr/bin:/sbin:/bin";
-  folders += ":/usr/sbin:/sbin";
+  std::string folders = path ? path : "/usr/bin:/bin";
+  for (const char* folder : {"/usr/sbin", "/sbin"}) {
+    if ((":" + folders + ":").find(":" + std::string(folder) + ":") == std::string::npos)
+      folders += std::string(":") + folder;
+  }
+  setenv("PATH", folders.c_str(), 1);
+}
+
+bool installed(const std::string& program) {
+  const std::string folders = std::getenv("PATH");
   size_t start = 0;
   while (start <= folders.size()) {
     const size_t end = std::min(folders.find(':', start), folders.size());
@@ -70,6 +80,7 @@ bool waitForOutput(ChildProcess& process, const std::string& text,
 class LiveEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    addAdministratorFolders();
     if (inside()) setUpNamespace();
     runtime_ = std::make_unique<dispatch::Runtime>(std::make_shared<dispatch::EventLoop>(),
                                                    dispatch::Runtime::Options{4});
