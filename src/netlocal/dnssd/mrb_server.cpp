@@ -105,10 +105,8 @@ dnssd::DnsSdService& MRBServer::service() {
     if (environment_.makeService) {
       service_ = environment_.makeService(queue_);
     } else {
-      dispatch::Reactor& reactor = environment_.sockets.reactor
-                                       ? *environment_.sockets.reactor
-                                       : dispatch::Runtime::shared().reactor();
-      service_ = std::make_shared<dnssd::AvahiDnsSdService>(queue_, reactor);
+      service_ =
+          std::make_shared<dnssd::AvahiDnsSdService>(queue_, dispatch::Runtime::shared().reactor());
     }
   }
   return *service_;
@@ -133,7 +131,7 @@ bool MRBServer::startNow(SocketErrorPtr* error, uint16_t port) {
   }
   // No buffer sizes are asked for: the kernel's defaults (and its automatic
   // tuning) serve far better than sizes derived from the read chunk.
-  auto listener = GCDAsyncSocket::create(socketDelegate_, queue_, nullptr, environment_.sockets);
+  auto listener = GCDAsyncSocket::create(socketDelegate_, queue_);
   listener->setIPv6Enabled(false);
   SocketErrorPtr cause;
   if (!listener->acceptOnPort(0, &cause)) {
@@ -335,7 +333,7 @@ void MRBServer::resolveNow(const dnssd::DnsSdServiceRecord& service) {
 void MRBServer::didResolve(const std::string& host, uint16_t port) {
   resolver_.reset();
   currentlyResolvingService_.reset();
-  auto stream = GCDAsyncSocket::create(socketDelegate_, queue_, nullptr, environment_.sockets);
+  auto stream = GCDAsyncSocket::create(socketDelegate_, queue_);
   stream->setIPv6Enabled(false);
   connectedToStream(stream, false);
   SocketErrorPtr error;

@@ -4,14 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "netlocal/socket/gcd_async_socket.h"
 #include "platform/dispatch/executor.h"
 #include "platform/dnssd/dns_sd_service.h"
 
 namespace vistrelle::netlocal {
 
 // Where a server runs and what it talks to.  Unset members: the installed
-// dispatch::Runtime's, avahi, the standard error.
+// dispatch::Runtime's, avahi, the standard error.  Its sockets belong to the
+// installed runtime.
 struct MRBServerEnvironment {
   // Every state change, every DNS-SD call and every delegate call run here;
   // default: a serial queue of its own.
@@ -20,7 +20,6 @@ struct MRBServerEnvironment {
   std::function<std::shared_ptr<dnssd::DnsSdService>(const dispatch::ExecutorPtr&)> makeService;
   // Console lines.
   std::function<void(const std::string&)> console;
-  GCDAsyncSocket::Environment sockets;
 
   // Writes a console line to `console`, or to the standard error.
   void log(const std::string& line) const;
