@@ -69,7 +69,7 @@ TEST_P(EndToEndTest, NearLineShiftsOppositeWaysInTheTwoEyes) {
   // Install the carried, encrypted model the way the application does.
   testing::TempFolder temp;
   DepthModelEnvironment install;
-  install.resourcePath = VISTRELLE_MODEL_DIR "/model-enc.bin";
+  install.resourcePath = VISTRELLE_BUILT_RESOURCE;
   install.dataFolder = (temp.path() / ".OrvexSpace").string();
   install.createDataFolder = [&] { return fs::create_directories(install.dataFolder); };
   install.print = [](const std::string&) {};
