@@ -185,16 +185,19 @@ CpuKernelBackend::Smoothing CpuKernelBackend::prepareSmoothing(const StereoParam
   return {radius, -1.0f / (2.0f * sigmaRange * sigmaRange), spatial_.data()};
 }
 
-void CpuKernelBackend::prepareSlots(int width) {
+void CpuKernelBackend::prepareSlots(int width, int chunkRows, int radius) {
   slotRow_ = static_cast<size_t>(width) + kRowSlack;
-  slotStride_ = 3 * slotRow_ + 2 * kBlurRadius + slotRow_;
+  const size_t chunk = slotRow_ * static_cast<size_t>(chunkRows);
+  slotScratch_ = std::max(slotRow_, cpu::smoothScratchFloats(width, radius, chunkRows));
+  slotStride_ = chunk + slotScratch_ + slotRow_ + (2 * kBlurRadius + slotRow_);
   const size_t needed = slotStride_ * rows_.threadCount();
   if (slotRows_.size() < needed) slotRows_.resize(needed);
 }
 
 CpuKernelBackend::SlotRows CpuKernelBackend::slot(unsigned index) {
   float* base = slotRows_.data() + slotStride_ * index;
-  return {base, base + slotRow_, base + 2 * slotRow_, base + 3 * slotRow_ + kBlurRadius};
+  float* scratch = base + (slotStride_ - slotScratch_ - slotRow_ - 2 * kBlurRadius - slotRow_);
+  return {base, scratch, scratch + slotScratch_, scratch + slotScratch_ + slotRow_ + kBlurRadius};
 }
 
 void CpuKernelBackend::padDepthRow(const CpuMap& depth, int y, int radius) {
@@ -207,12 +210,20 @@ void CpuKernelBackend::padDepthRow(const CpuMap& depth, int y, int radius) {
   if (radius > 0) depthPad_.padRow(y);
 }
 
-void CpuKernelBackend::smoothRow(const CpuMap& depth, const Smoothing& s, int y, float* out,
-                                 float* scratch) {
-  const float* rows[2 * kMaxSmoothingRadius + 1];
-  for (int j = -s.radius; j <= s.radius; ++j) rows[j + s.radius] = depthPad_.clampedRow(y + j);
-  cpu::smoothRow(rows, s.radius, s.spatial, s.rangeFactor, depth.row(y), out, scratch,
-                 depth.width(), simd_);
+void CpuKernelBackend::smoothRows(const CpuMap& depth, const Smoothing& s, int begin, int end,
+                                  float* out, size_t outStride, float* scratch) {
+  const cpu::SmoothingRows rows{depthPad_.row(0),
+                                depthPad_.stride(),
+                                depth.row(0),
+                                static_cast<size_t>(depth.width()),
+                                out,
+                                outStride,
+                                depth.width(),
+                                depth.height(),
+                                s.radius,
+                                s.spatial,
+                                s.rangeFactor};
+  cpu::smoothRows(rows, begin, end, scratch, simd_);
 }
 
 void CpuKernelBackend::blurRowOf(const float* source, float* rowsPass, int width,
@@ -243,15 +254,14 @@ void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothe
   std::lock_guard lock(mutex_);
   const Smoothing smoothing = prepareSmoothing(params);
   depthPad_.reshape(d.width(), d.height(), smoothing.radius);
-  prepareSlots(d.width());
-  rows_.runPasses(2, d.height(), smoothing.radius, [&](int pass, int begin, int end, unsigned i) {
-    const SlotRows scratch = slot(i);
-    for (int y = begin; y < end; ++y) {
-      if (pass == 0) {
-        padDepthRow(d, y, smoothing.radius);
-      } else {
-        smoothRow(d, smoothing, y, s.row(y), scratch.scratch);
-      }
+  const int halo = std::max(1, smoothing.radius);
+  prepareSlots(d.width(), rows_.chunkRows(2, d.height(), halo), smoothing.radius);
+  rows_.runPasses(2, d.height(), halo, [&](int pass, int begin, int end, unsigned i) {
+    if (pass == 0) {
+      for (int y = begin; y < end; ++y) padDepthRow(d, y, smoothing.radius);
+    } else {
+      smoothRows(d, smoothing, begin, end, s.row(begin), static_cast<size_t>(d.width()),
+                 slot(i).scratch);
     }
   });
 }
@@ -284,11 +294,12 @@ void CpuKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& le
   std::lock_guard lock(mutex_);
   // The width the kernels were given, as GL reads it from the parameters.
   const StereoSteps steps = stereoSteps(params, static_cast<int>(params.width));
-  prepareSlots(s.width());
+  prepareSlots(s.width(), 1, 0);
   rows_.run(s.height(), [&](int begin, int end, unsigned i) {
     const SlotRows scratch = slot(i);
     for (int y = begin; y < end; ++y) {
-      cpu::stereoRow(s.row(y), scratch.reach, l.row(y), r.row(y), s.width(), steps.kw, steps.steps);
+      cpu::stereoRow(s.row(y), scratch.reach, l.row(y), r.row(y), s.width(), steps.kw, steps.steps,
+                     simd_);
     }
   });
 }
@@ -327,7 +338,7 @@ void CpuKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) 
   std::vector<float>& rowsPass = rowsPass_[0];
   const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(height);
   if (rowsPass.size() < needed) rowsPass.resize(needed);
-  prepareSlots(width);
+  prepareSlots(width, 1, 0);
   rows_.runPasses(2, height, kBlurRadius, [&](int pass, int begin, int end, unsigned i) {
     const SlotRows scratch = slot(i);
     for (int y = begin; y < end; ++y) {
@@ -359,33 +370,36 @@ void CpuKernelBackend::eyeMaps(const KernelMap& depth, KernelMap& left, KernelMa
     stereo_[eye].reshape(width, height, 2);
     if (rowsPass_[eye].size() < needed) rowsPass_[eye].resize(needed);
   }
-  prepareSlots(width);
-  // Pass 0 pads the depth; pass 1 smooths a row and shifts it for both eyes
-  // (it reads the smoothing radius around it of pass 0); pass 2 dilates
-  // (2 rows around it of pass 1) and blurs across; pass 3 blurs down (12
-  // rows around it of pass 2). Chunks are at least 12 rows.
+  // Pass 0 pads the depth; pass 1 smooths a chunk and shifts it for both
+  // eyes (it reads the smoothing radius around it of pass 0); pass 2
+  // dilates (2 rows around it of pass 1) and blurs across; pass 3 blurs down
+  // (12 rows around it of pass 2). Chunks are at least 12 rows.
   const int halo = std::max(kBlurRadius, smoothing.radius);
+  prepareSlots(width, rows_.chunkRows(4, height, halo), smoothing.radius);
   rows_.runPasses(4, height, halo, [&](int pass, int begin, int end, unsigned i) {
     const SlotRows scratch = slot(i);
+    if (pass == 1) {
+      smoothRows(d, smoothing, begin, end, scratch.smoothed, slotRow_, scratch.scratch);
+      for (int y = begin; y < end; ++y) {
+        cpu::stereoRow(scratch.smoothed + slotRow_ * static_cast<size_t>(y - begin), scratch.reach,
+                       stereo_[0].row(y), stereo_[1].row(y), width, steps.kw, steps.steps, simd_);
+        stereo_[0].padRow(y);
+        stereo_[1].padRow(y);
+      }
+      return;
+    }
     for (int y = begin; y < end; ++y) {
       switch (pass) {
         case 0:
           padDepthRow(d, y, smoothing.radius);
-          break;
-        case 1:
-          smoothRow(d, smoothing, y, scratch.smoothed, scratch.scratch);
-          cpu::stereoRow(scratch.smoothed, scratch.reach, stereo_[0].row(y), stereo_[1].row(y),
-                         width, steps.kw, steps.steps);
-          stereo_[0].padRow(y);
-          stereo_[1].padRow(y);
           break;
         case 2:
           for (int eye = 0; eye < 2; ++eye) {
             const PaddedPlane& s = stereo_[eye];
             const float* rows[5] = {s.clampedRow(y - 2), s.clampedRow(y - 1), s.row(y),
                                     s.clampedRow(y + 1), s.clampedRow(y + 2)};
-            cpu::dilateRow(rows, scratch.smoothed, width);
-            blurRowOf(scratch.smoothed,
+            cpu::dilateRow(rows, scratch.reach, width);
+            blurRowOf(scratch.reach,
                       rowsPass_[eye].data() + static_cast<size_t>(y) * static_cast<size_t>(width),
                       width, scratch);
           }

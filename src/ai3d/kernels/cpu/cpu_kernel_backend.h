@@ -60,21 +60,22 @@ class CpuKernelBackend final : public KernelBackend {
     float rangeFactor;
     const float* spatial;
   };
-  // Per-thread scratch rows of a map width.
+  // Per-thread scratch of a map width.
   struct SlotRows {
-    float* smoothed;
-    float* scratch;
-    float* reach;
-    float* padded;  // with kBlurRadius columns each side
+    float* smoothed;  // a chunk of rows
+    float* scratch;   // the smoothing's accumulators
+    float* reach;     // a row
+    float* padded;    // a row with kBlurRadius columns each side
   };
 
   CpuMap& own(KernelMap& map) const;
   const CpuMap& own(const KernelMap& map) const;
   Smoothing prepareSmoothing(const StereoParams& params);
-  void prepareSlots(int width);
+  void prepareSlots(int width, int chunkRows, int radius);
   SlotRows slot(unsigned index);
   void padDepthRow(const CpuMap& depth, int y, int radius);
-  void smoothRow(const CpuMap& depth, const Smoothing& s, int y, float* out, float* scratch);
+  void smoothRows(const CpuMap& depth, const Smoothing& s, int begin, int end, float* out,
+                  size_t outStride, float* scratch);
   void blurRowOf(const float* source, float* rowsPass, int width, const SlotRows& rows);
   void blurColumnOf(const float* rowsPass, int y, int width, int height, float* out);
 
@@ -89,6 +90,7 @@ class CpuKernelBackend final : public KernelBackend {
   std::vector<float> spatial_;
   std::vector<float> slotRows_;
   size_t slotRow_ = 0;
+  size_t slotScratch_ = 0;
   size_t slotStride_ = 0;
   // Eye views: per eye, per column.
   std::vector<float> columnU_;

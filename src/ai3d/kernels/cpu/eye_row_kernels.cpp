@@ -107,8 +107,20 @@ VISTRELLE_AVX2 void shadeEyeRowAvx2(const EyeRow& row, int x0, int x1) {
     if (row.map != nullptr) {
       const __m256i ia = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.columns.mapA + x));
       const __m256i ib = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.columns.mapB + x));
-      const __m256 ma = _mm256_i32gather_ps(row.map, ia, 4);
-      const __m256 mb = _mm256_i32gather_ps(row.map, ib, 4);
+      // The map is narrower than the view: eight columns read a few map
+      // values next to each other, taken from one load by a permute (a
+      // gather costs several times as much). The map row has slack to read.
+      __m256 ma, mb;
+      const int base = row.columns.mapA[x];
+      if (row.columns.mapB[x + 7] - base <= 7) {
+        const __m256 block = _mm256_loadu_ps(row.map + base);
+        const __m256i origin = _mm256_set1_epi32(base);
+        ma = _mm256_permutevar8x32_ps(block, _mm256_sub_epi32(ia, origin));
+        mb = _mm256_permutevar8x32_ps(block, _mm256_sub_epi32(ib, origin));
+      } else {
+        ma = _mm256_i32gather_ps(row.map, ia, 4);
+        mb = _mm256_i32gather_ps(row.map, ib, 4);
+      }
       const __m256 m = _mm256_add_ps(
           ma, _mm256_mul_ps(_mm256_loadu_ps(row.columns.mapFx + x), _mm256_sub_ps(mb, ma)));
       us = _mm256_add_ps(us, _mm256_mul_ps(depth, m));
@@ -122,8 +134,31 @@ VISTRELLE_AVX2 void shadeEyeRowAvx2(const EyeRow& row, int x0, int x1) {
     const __m256i second = _mm256_add_epi32(first, _mm256_set1_epi32(1));
     const __m256i i0 = _mm256_max_epi32(_mm256_min_epi32(first, last), _mm256_setzero_si256());
     const __m256i i1 = _mm256_max_epi32(_mm256_min_epi32(second, last), _mm256_setzero_si256());
-    const __m256i a = _mm256_i32gather_epi32(frame, i0, 4);
-    const __m256i b = _mm256_i32gather_epi32(frame, i1, 4);
+    // Near a 1:1 scale the eight taps lie within 16 pixels of each other
+    // (the shift changes slowly): two loads and permutes instead of gathers.
+    __m256i a, b;
+    const int base = _mm256_cvtsi256_si32(i0) - 3;
+    const __m256i origin = _mm256_set1_epi32(base);
+    const __m256i r0 = _mm256_sub_epi32(i0, origin);
+    const __m256i r1 = _mm256_sub_epi32(i1, origin);
+    // The second tap is the first or the one after it: r0 in [0, 14] keeps
+    // both within the 16 loaded.
+    const __m256i limit = _mm256_set1_epi32(14);
+    const bool near =
+        base >= 0 && base + 16 <= row.frameWidth &&
+        _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_min_epu32(r0, limit), r0)) == -1;
+    if (near) {
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frame + base));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frame + base + 8));
+      const __m256i seven = _mm256_set1_epi32(7);
+      a = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, r0),
+                             _mm256_permutevar8x32_epi32(hi, r0), _mm256_cmpgt_epi32(r0, seven));
+      b = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, r1),
+                             _mm256_permutevar8x32_epi32(hi, r1), _mm256_cmpgt_epi32(r1, seven));
+    } else {
+      a = _mm256_i32gather_epi32(frame, i0, 4);
+      b = _mm256_i32gather_epi32(frame, i1, 4);
+    }
     const __m256i pixels = _mm256_or_si256(lerpPixels(a, b, w15), opaque);
     if (aligned4) {
       _mm256_stream_si256(reinterpret_cast<__m256i*>(row.out + x), pixels);

@@ -49,16 +49,6 @@ inline float expNonPositive(float x) {
   return p * std::bit_cast<float>(static_cast<uint32_t>(n + 127) << 23);
 }
 
-// The same with fused multiply-adds, as the AVX2 lanes compute it.
-inline float expNonPositiveFused(float x) {
-  const float t = std::max(x * 1.44269504f, -126.0f);
-  const float n = std::floor(t);
-  const float f = t - n;
-  float p = kExpPoly[0];
-  for (int i = 1; i < 7; ++i) p = std::fma(p, f, kExpPoly[i]);
-  return p * std::bit_cast<float>(static_cast<uint32_t>(int(n) + 127) << 23);
-}
-
 // One tap of the smoothing for a whole row, in vector lanes.
 VISTRELLE_CPU_CLONES void accumulateTap(const float* __restrict q, const float* __restrict centre,
                                         float spatial, float rangeFactor, int width,
@@ -90,23 +80,6 @@ void smoothRowPortable(const float* const* rows, int radius, const float* spatia
     const float c = original[x];
     out[x] = roundToHalfBranchless(std::fabs(c) <= kLargest ? out[x] / scratch[x] : c);
   }
-}
-
-float smoothPixelFused(const float* const* rows, int radius, const float* spatial,
-                       float rangeFactor, float original, int x) {
-  const int side = 2 * radius + 1;
-  const float centre = rows[radius][x];
-  float sum = 0, weights = 0;
-  for (int j = 0; j < side; ++j) {
-    for (int i = 0; i < side; ++i) {
-      const float q = rows[j][x + i - radius];
-      const float d = q - centre;
-      const float w = expNonPositiveFused(std::fma(d * d, rangeFactor, spatial[j * side + i]));
-      sum = std::fma(w, q, sum);
-      weights += w;
-    }
-  }
-  return roundToHalf(std::fabs(original) <= kLargest ? sum / weights : original);
 }
 
 VISTRELLE_CPU_CLONES void blurRowPortable(const float* __restrict src, const float* __restrict g,
@@ -166,35 +139,104 @@ VISTRELLE_AVX2 inline __m256 roundToHalf256(__m256 v) {
   return _mm256_cvtph_ps(_mm256_cvtps_ph(v, _MM_FROUND_TO_NEAREST_INT));
 }
 
-VISTRELLE_AVX2 void smoothRowAvx2(const float* const* rows, int radius, const float* spatial,
-                                  float rangeFactor, const float* original, float* out, int width) {
+// The accumulators of one output row: padded by 2r so that the partner of a
+// padding pixel can be written without a check, and to whole vectors.
+size_t accumulatorStride(int width, int radius) {
+  return (static_cast<size_t>(width + 4 * radius) + 8 + 7) / 8 * 8;
+}
+
+VISTRELLE_AVX2 void smoothRowsAvx2(const SmoothingRows& s, int begin, int end, float* scratch) {
+  const int radius = s.radius;
   const int side = 2 * radius + 1;
-  const __m256 range = _mm256_set1_ps(rangeFactor);
-  const __m256 largest = _mm256_set1_ps(kLargest);
-  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
-  int x = 0;
-  for (; x + 8 <= width; x += 8) {
-    const __m256 centre = _mm256_loadu_ps(rows[radius] + x);
-    __m256 sum = _mm256_setzero_ps();
-    __m256 weights = _mm256_setzero_ps();
-    for (int j = 0; j < side; ++j) {
-      const float* row = rows[j] + x - radius;
-      const float* s = spatial + j * side;
-      for (int i = 0; i < side; ++i) {
-        const __m256 q = _mm256_loadu_ps(row + i);
-        const __m256 d = _mm256_sub_ps(q, centre);
-        const __m256 w = exp256(_mm256_fmadd_ps(_mm256_mul_ps(d, d), range, _mm256_set1_ps(s[i])));
-        sum = _mm256_fmadd_ps(w, q, sum);
-        weights = _mm256_add_ps(weights, w);
+  const int rows = end - begin;
+  const size_t stride = accumulatorStride(s.width, radius);
+  // Column x of accumulator row r sits at origin + x; columns -2r .. w + 2r.
+  // What a pixel gets as the second of a pair goes apart from what it gets
+  // as the first: the two windows of a pair overlap, and a load that
+  // overlaps a store just made would wait for it.
+  float* sums = scratch + 2 * radius;
+  float* weights = sums + stride * static_cast<size_t>(rows);
+  float* partnerSums = weights + stride * static_cast<size_t>(rows);
+  float* partnerWeights = partnerSums + stride * static_cast<size_t>(rows);
+  auto padded = [&](int y) {
+    return s.padded + static_cast<size_t>(std::clamp(y, 0, s.height - 1)) * s.paddedStride;
+  };
+  // Every pixel, padding included, and its own weight of 1 (a tap of
+  // distance 0 and no difference).
+  const int first = -radius;
+  const int last = s.width + radius;  // exclusive
+  for (int r = 0; r < rows; ++r) {
+    float* sum = sums + stride * static_cast<size_t>(r);
+    float* weight = weights + stride * static_cast<size_t>(r);
+    const float* p = padded(begin + r);
+    float* partnerSum = partnerSums + stride * static_cast<size_t>(r);
+    float* partnerWeight = partnerWeights + stride * static_cast<size_t>(r);
+    for (int x = first; x < last; x += 8) {
+      _mm256_storeu_ps(sum + x, _mm256_loadu_ps(p + x));
+      _mm256_storeu_ps(weight + x, _mm256_set1_ps(1.0f));
+    }
+    for (int x = -2 * radius; x < last + radius; x += 8) {
+      _mm256_storeu_ps(partnerSum + x, _mm256_setzero_ps());
+      _mm256_storeu_ps(partnerWeight + x, _mm256_setzero_ps());
+    }
+  }
+  const __m256 range = _mm256_set1_ps(s.rangeFactor);
+  // Each source row with its forward partners (same row to the right, the
+  // rows below): a pair adds to both pixels where they are rows of this
+  // chunk. Source rows above the chunk add only to it.
+  for (int y = begin - radius; y < end; ++y) {
+    const float* p = padded(y);
+    const bool pOwn = y >= begin;
+    float* pSum = sums + stride * static_cast<size_t>(y - begin);
+    float* pWeight = weights + stride * static_cast<size_t>(y - begin);
+    for (int j = 0; j <= radius; ++j) {
+      const int yq = y + j;
+      const bool qOwn = yq >= begin && yq < end;
+      if (!pOwn && !qOwn) continue;
+      const float* q = padded(yq);
+      float* qSum = partnerSums + stride * static_cast<size_t>(yq - begin);
+      float* qWeight = partnerWeights + stride * static_cast<size_t>(yq - begin);
+      for (int i = j == 0 ? 1 : -radius; i <= radius; ++i) {
+        const __m256 spatial = _mm256_set1_ps(s.spatial[(j + radius) * side + i + radius]);
+        for (int x = first; x < last; x += 8) {
+          const __m256 pv = _mm256_loadu_ps(p + x);
+          const __m256 qv = _mm256_loadu_ps(q + x + i);
+          const __m256 d = _mm256_sub_ps(qv, pv);
+          const __m256 w = exp256(_mm256_fmadd_ps(_mm256_mul_ps(d, d), range, spatial));
+          if (pOwn) {
+            _mm256_storeu_ps(pSum + x, _mm256_fmadd_ps(w, qv, _mm256_loadu_ps(pSum + x)));
+            _mm256_storeu_ps(pWeight + x, _mm256_add_ps(w, _mm256_loadu_ps(pWeight + x)));
+          }
+          if (qOwn) {
+            _mm256_storeu_ps(qSum + x + i, _mm256_fmadd_ps(w, pv, _mm256_loadu_ps(qSum + x + i)));
+            _mm256_storeu_ps(qWeight + x + i, _mm256_add_ps(w, _mm256_loadu_ps(qWeight + x + i)));
+          }
+        }
       }
     }
-    const __m256 o = _mm256_loadu_ps(original + x);
-    const __m256 finite = _mm256_cmp_ps(_mm256_and_ps(o, magnitude), largest, _CMP_LE_OQ);
-    const __m256 value = _mm256_blendv_ps(o, _mm256_div_ps(sum, weights), finite);
-    _mm256_storeu_ps(out + x, roundToHalf256(value));
   }
-  for (; x < width; ++x) {
-    out[x] = smoothPixelFused(rows, radius, spatial, rangeFactor, original[x], x);
+  const __m256 largest = _mm256_set1_ps(kLargest);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+  for (int r = 0; r < rows; ++r) {
+    const float* sum = sums + stride * static_cast<size_t>(r);
+    const float* weight = weights + stride * static_cast<size_t>(r);
+    const float* partnerSum = partnerSums + stride * static_cast<size_t>(r);
+    const float* partnerWeight = partnerWeights + stride * static_cast<size_t>(r);
+    const float* original = s.original + s.originalStride * static_cast<size_t>(begin + r);
+    float* out = s.out + s.outStride * static_cast<size_t>(r);
+    int x = 0;
+    for (; x + 8 <= s.width; x += 8) {
+      const __m256 o = _mm256_loadu_ps(original + x);
+      const __m256 finite = _mm256_cmp_ps(_mm256_and_ps(o, magnitude), largest, _CMP_LE_OQ);
+      const __m256 mean = _mm256_div_ps(
+          _mm256_add_ps(_mm256_loadu_ps(sum + x), _mm256_loadu_ps(partnerSum + x)),
+          _mm256_add_ps(_mm256_loadu_ps(weight + x), _mm256_loadu_ps(partnerWeight + x)));
+      _mm256_storeu_ps(out + x, roundToHalf256(_mm256_blendv_ps(o, mean, finite)));
+    }
+    for (; x < s.width; ++x) {
+      const float mean = (sum[x] + partnerSum[x]) / (weight[x] + partnerWeight[x]);
+      out[x] = roundToHalf(std::fabs(original[x]) <= kLargest ? mean : original[x]);
+    }
   }
 }
 
@@ -253,6 +295,108 @@ VISTRELLE_AVX2 void roundToHalvesAvx2(const float* values, float* rounded, int c
   for (; i < count; ++i) rounded[i] = roundToHalf(values[i]);
 }
 
+#endif
+
+// No value reaches further than the row's largest (reach grows with the
+// value): the steps past it would compare and keep nothing.
+int stepsWithin(float largest, float kw, int steps, int width) {
+  const float farthest = kw * largest + 0.5f;
+  const int maxStep = std::min(steps, width - 1);
+  if (!(farthest >= 1.0f)) return 0;
+  return farthest < float(maxStep) ? static_cast<int>(farthest) : maxStep;
+}
+
+// One pixel of both maps at x, as the loops below compute it.
+inline void stereoPixel(const float* src, const float* reach, float* outL, float* outR, int width,
+                        int maxStep, int x) {
+  float left = src[x], right = src[x];
+  for (int j = 1; j <= maxStep; ++j) {
+    const float fj = float(j);
+    if (x - j >= 0) {
+      const float v = src[x - j];
+      const float raised = left < v ? v : left;
+      left = fj <= reach[x - j] ? raised : left;
+    }
+    if (x + j < width) {
+      const float v = src[x + j];
+      const float raised = right < v ? v : right;
+      right = fj <= reach[x + j] ? raised : right;
+    }
+  }
+  outL[x] = left;
+  outR[x] = right;
+}
+
+VISTRELLE_CPU_CLONES void stereoRowPortable(const float* __restrict src, float* __restrict reach,
+                                            float* __restrict outL, float* __restrict outR,
+                                            int width, float kw, int steps) {
+  float largest = -std::numeric_limits<float>::infinity();
+  for (int x = 0; x < width; ++x) {
+    const float shift = kw * src[x];
+    reach[x] = shift + 0.5f;
+    outL[x] = src[x];
+    outR[x] = src[x];
+    largest = src[x] > largest ? src[x] : largest;  // NaN never qualifies
+  }
+  const int maxStep = stepsWithin(largest, kw, steps, width);
+  for (int j = 1; j <= maxStep; ++j) {
+    const float fj = float(j);
+    for (int x = j; x < width; ++x) {
+      const float v = src[x - j];
+      const float raised = outL[x] < v ? v : outL[x];
+      outL[x] = fj <= reach[x - j] ? raised : outL[x];
+    }
+    for (int x = 0; x + j < width; ++x) {
+      const float v = src[x + j];
+      const float raised = outR[x] < v ? v : outR[x];
+      outR[x] = fj <= reach[x + j] ? raised : outR[x];
+    }
+  }
+}
+
+#if defined(__x86_64__)
+// The window kept in registers for eight pixels at a time: no pass over the
+// output row per step.
+VISTRELLE_AVX2 void stereoRowAvx2(const float* src, float* reach, float* outL, float* outR,
+                                  int width, float kw, int steps) {
+  const __m256 kwv = _mm256_set1_ps(kw);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  __m256 largest = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
+  int x = 0;
+  for (; x + 8 <= width; x += 8) {
+    const __m256 v = _mm256_loadu_ps(src + x);
+    _mm256_storeu_ps(reach + x, _mm256_add_ps(_mm256_mul_ps(kwv, v), half));
+    largest = _mm256_max_ps(v, largest);  // a NaN never qualifies
+  }
+  alignas(32) float lanes[8];
+  _mm256_store_ps(lanes, largest);
+  float rowLargest = -std::numeric_limits<float>::infinity();
+  for (float lane : lanes) rowLargest = lane > rowLargest ? lane : rowLargest;
+  for (; x < width; ++x) {
+    reach[x] = kw * src[x] + 0.5f;
+    rowLargest = src[x] > rowLargest ? src[x] : rowLargest;
+  }
+  const int maxStep = stepsWithin(rowLargest, kw, steps, width);
+  const int first = std::min(maxStep, width);
+  const int last = width - maxStep - 8;  // the last vector start with every step inside
+  for (x = 0; x < first; ++x) stereoPixel(src, reach, outL, outR, width, maxStep, x);
+  for (; x <= last; x += 8) {
+    __m256 left = _mm256_loadu_ps(src + x);
+    __m256 right = left;
+    for (int j = 1; j <= maxStep; ++j) {
+      const __m256 fj = _mm256_set1_ps(float(j));
+      const __m256 vl = _mm256_loadu_ps(src + x - j);
+      const __m256 vr = _mm256_loadu_ps(src + x + j);
+      left = _mm256_blendv_ps(left, _mm256_max_ps(vl, left),
+                              _mm256_cmp_ps(fj, _mm256_loadu_ps(reach + x - j), _CMP_LE_OQ));
+      right = _mm256_blendv_ps(right, _mm256_max_ps(vr, right),
+                               _mm256_cmp_ps(fj, _mm256_loadu_ps(reach + x + j), _CMP_LE_OQ));
+    }
+    _mm256_storeu_ps(outL + x, left);
+    _mm256_storeu_ps(outR + x, right);
+  }
+  for (; x < width; ++x) stereoPixel(src, reach, outL, outR, width, maxStep, x);
+}
 #endif
 
 }  // namespace
@@ -336,52 +480,42 @@ VISTRELLE_CPU_CLONES void filterRow(const float* const* changes, const float* __
   }
 }
 
-void smoothRow(const float* const* rows, int radius, const float* spatial, float rangeFactor,
-               const float* original, float* out, float* scratch, int width, bool simd) {
+size_t smoothScratchFloats(int width, int radius, int rows) {
+  return 4 * accumulatorStride(width, radius) * static_cast<size_t>(rows) + 8;
+}
+
+void smoothRows(const SmoothingRows& s, int begin, int end, float* scratch, bool simd) {
 #if defined(__x86_64__)
   if (simd) {
-    smoothRowAvx2(rows, radius, spatial, rangeFactor, original, out, width);
+    smoothRowsAvx2(s, begin, end, scratch);
     return;
   }
 #else
   (void)simd;
 #endif
-  smoothRowPortable(rows, radius, spatial, rangeFactor, original, out, scratch, width);
+  const float* rows[2 * 8 + 1];
+  for (int y = begin; y < end; ++y) {
+    for (int j = -s.radius; j <= s.radius; ++j) {
+      rows[j + s.radius] =
+          s.padded + static_cast<size_t>(std::clamp(y + j, 0, s.height - 1)) * s.paddedStride;
+    }
+    smoothRowPortable(rows, s.radius, s.spatial, s.rangeFactor,
+                      s.original + s.originalStride * static_cast<size_t>(y),
+                      s.out + s.outStride * static_cast<size_t>(y - begin), scratch, s.width);
+  }
 }
 
-VISTRELLE_CPU_CLONES void stereoRow(const float* __restrict src, float* __restrict reach,
-                                    float* __restrict outL, float* __restrict outR, int width,
-                                    float kw, int steps) {
-  float largest = -std::numeric_limits<float>::infinity();
-  for (int x = 0; x < width; ++x) {
-    const float shift = kw * src[x];
-    reach[x] = shift + 0.5f;
-    outL[x] = src[x];
-    outR[x] = src[x];
-    largest = src[x] > largest ? src[x] : largest;  // NaN never qualifies
+void stereoRow(const float* src, float* reach, float* outL, float* outR, int width, float kw,
+               int steps, bool simd) {
+#if defined(__x86_64__)
+  if (simd) {
+    stereoRowAvx2(src, reach, outL, outR, width, kw, steps);
+    return;
   }
-  // No value reaches further than the row's largest (reach grows with the
-  // value): the steps past it would compare and keep nothing.
-  const float farthest = kw * largest + 0.5f;
-  int maxStep = std::min(steps, width - 1);
-  if (!(farthest >= 1.0f)) {
-    maxStep = 0;
-  } else if (farthest < float(maxStep)) {
-    maxStep = static_cast<int>(farthest);
-  }
-  for (int j = 1; j <= maxStep; ++j) {
-    const float fj = float(j);
-    for (int x = j; x < width; ++x) {
-      const float v = src[x - j];
-      const float raised = outL[x] < v ? v : outL[x];
-      outL[x] = fj <= reach[x - j] ? raised : outL[x];
-    }
-    for (int x = 0; x + j < width; ++x) {
-      const float v = src[x + j];
-      const float raised = outR[x] < v ? v : outR[x];
-      outR[x] = fj <= reach[x + j] ? raised : outR[x];
-    }
-  }
+#else
+  (void)simd;
+#endif
+  stereoRowPortable(src, reach, outL, outR, width, kw, steps);
 }
 
 VISTRELLE_CPU_CLONES void dilateRow(const float* const* rows, float* __restrict dst, int width) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace vistrelle::ai3d::cpu {
@@ -33,19 +34,31 @@ struct FilterConstants {
 void filterRow(const float* const* changes, const float* current, const float* previous,
                FilterConstants k, float* out, int width);
 
-// One row of the edge-preserving smoothing. rows[0 .. 2r] are the depth rows
-// y - r .. y + r, padded by r, non-finite values replaced by kFar; spatial
-// holds the (2r + 1)^2 spatial exponents, row-major; a non-finite value of
-// original (row y as it came) passes through. out gets halves; scratch holds
-// width floats.
-void smoothRow(const float* const* rows, int radius, const float* spatial, float rangeFactor,
-               const float* original, float* out, float* scratch, int width, bool simd);
+// Rows begin .. end - 1 of the edge-preserving smoothing at once. Two pixels
+// a tap apart weigh each other alike, so on the AVX2 road each pair's weight
+// is computed once for both (half the exponentials of one row at a time).
+struct SmoothingRows {
+  const float* padded;  // the depth's row 0, column 0: padded by radius, non-finite as kFar
+  size_t paddedStride;
+  const float* original;  // row 0 as it came (its non-finite values pass through)
+  size_t originalStride;
+  float* out;  // the output's row `begin`: halves
+  size_t outStride;
+  int width;
+  int height;
+  int radius;
+  const float* spatial;  // (2r + 1)^2 spatial exponents, row-major
+  float rangeFactor;
+};
+void smoothRows(const SmoothingRows& s, int begin, int end, float* scratch, bool simd);
+// The scratch smoothRows needs for a chunk of rows, in floats.
+size_t smoothScratchFloats(int width, int radius, int rows);
 
 // One row of both eye maps: the row's own value, raised to the value j
 // pixels away wherever that value's reach covers j. Exact: compare and max
 // only. Steps beyond what the row's largest value can reach are skipped.
 void stereoRow(const float* src, float* reach, float* outL, float* outR, int width, float kw,
-               int steps);
+               int steps, bool simd);
 
 // Flat max over the radius-2 disk; rows are y - 2 .. y + 2, padded by 2.
 void dilateRow(const float* const* rows, float* dst, int width);

@@ -4,18 +4,12 @@
 
 namespace vistrelle::ai3d {
 
-namespace {
-// Whole 8-float vectors may run past a row's end into the next row or, for
-// the last row, into this slack.
-constexpr size_t kSlack = 16;
-}  // namespace
-
 void PaddedPlane::reshape(int width, int height, int pad) {
   width_ = width;
   height_ = height;
   pad_ = pad;
   stride_ = static_cast<size_t>(width + 2 * pad);
-  const size_t needed = stride_ * static_cast<size_t>(height) + kSlack;
+  const size_t needed = kSlack + stride_ * static_cast<size_t>(height) + kSlack;
   if (values_.size() < needed) values_.resize(needed);
 }
 

@@ -59,16 +59,8 @@ void ParallelRows::runErased(int passes, int rows, int halo, Function function, 
   job.function = function;
   job.context = context;
   job.rows = rows;
-  // A few chunks per thread balance the load; a pass that reads its
-  // neighbours' rows needs chunks at least as tall as what it reads.
-  const int perThread = passes > 1 ? 2 : 4;
-  job.chunkRows = std::max(
-      {1, halo, (rows + int(threadCount()) * perThread - 1) / (int(threadCount()) * perThread)});
+  job.chunkRows = chunkRows(passes, rows, halo);
   job.chunks = (rows + job.chunkRows - 1) / job.chunkRows;
-  while (passes * job.chunks > kMaxTasks) {
-    job.chunkRows *= 2;
-    job.chunks = (rows + job.chunkRows - 1) / job.chunkRows;
-  }
   job.tasks = passes * job.chunks;
   job_ = job;
   for (int i = 0; i < job.tasks; ++i) finished_[i].store(0, std::memory_order_relaxed);
@@ -81,6 +73,17 @@ void ParallelRows::runErased(int passes, int rows, int halo, Function function, 
   work(generation, 0);
   // Every chunk is out; those still running finish on threads that are running.
   waitFor([&] { return done_.load(std::memory_order_acquire) == job.tasks; });
+}
+
+int ParallelRows::chunkRows(int passes, int rows, int halo) const {
+  if (workers_.empty() || rows < 8) return std::max(rows, 1);
+  // A few chunks per thread balance the load; a pass that reads its
+  // neighbours' rows needs chunks at least as tall as what it reads.
+  const int perThread = passes > 1 ? 2 : 4;
+  const int share = int(threadCount()) * perThread;
+  int chunk = std::max({1, halo, (rows + share - 1) / share});
+  while (passes * ((rows + chunk - 1) / chunk) > kMaxTasks) chunk *= 2;
+  return chunk;
 }
 
 void ParallelRows::work(uint32_t generation, unsigned slot) {

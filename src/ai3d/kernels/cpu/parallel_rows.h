@@ -39,6 +39,9 @@ class ParallelRows {
   ParallelRows& operator=(const ParallelRows&) = delete;
 
   unsigned threadCount() const { return static_cast<unsigned>(workers_.size()) + 1; }
+  // The most rows one call of a body gets in such a run (for scratch sized
+  // to a chunk).
+  int chunkRows(int passes, int rows, int halo) const;
 
   template <class Body>
   void run(int rows, Body&& body) {

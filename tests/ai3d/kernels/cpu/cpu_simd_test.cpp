@@ -102,6 +102,27 @@ TEST_F(SimdTest, MapsAgreeWithinHalfPrecision) {
   }
 }
 
+TEST_F(SimdTest, StereoAndFilterAreTheSameBits) {
+  const DepthMap a = randomDepth(518, 294, 21), b = randomDepth(518, 294, 22);
+  std::vector<float> results[2][3];
+  CpuKernelBackend* backends[2] = {&simd_, &portable_};
+  for (int k = 0; k < 2; ++k) {
+    auto depth = uploaded(*backends[k], a);
+    auto previous = uploaded(*backends[k], b);
+    auto left = backends[k]->acquireMap(518, 294), right = backends[k]->acquireMap(518, 294),
+         filtered = backends[k]->acquireMap(518, 294);
+    backends[k]->stereoGeneration(*depth, *left, *right,
+                                  makeStereoParams(600.0f, 0.2f, 518, 294, 0.05f));
+    backends[k]->dynamicDepthFilter(*depth, *previous, *filtered, {0.2f, 0.025f, 0.1f, 33.0f});
+    results[k][0] = valuesOf(*backends[k], *left);
+    results[k][1] = valuesOf(*backends[k], *right);
+    results[k][2] = valuesOf(*backends[k], *filtered);
+  }
+  EXPECT_EQ(results[0][0], results[1][0]) << "left map";
+  EXPECT_EQ(results[0][1], results[1][1]) << "right map";
+  EXPECT_EQ(results[0][2], results[1][2]) << "filter";
+}
+
 TEST_F(SimdTest, EyeViewsAreTheSameBits) {
   const DepthMap input = randomDepth(518, 294, 11);
   struct Case {
