@@ -1,5 +1,6 @@
 #include "ai3d/pipeline/orvex_depth_3d_view_controller.h"
 
+#include <array>
 #include <exception>
 #include <shared_mutex>
 #include <stdexcept>
@@ -12,31 +13,57 @@
 
 namespace vistrelle::ai3d {
 
-// What posted tasks reach the controller through. The controller holds one
-// reference and every posted task one more; the last to let go frees it, so
-// a task that runs after the controller has gone finds no owner and does
-// nothing. A running task holds the gate shared; the destructor takes it
-// whole to take the owner away.
+// What posted tasks reach the controller through. Ports are never freed,
+// only reused, so a task may outlive its controller (a queue that is never
+// run, a post dropped after the runtime stopped) without anything to free:
+// a task of an earlier use finds another generation and does nothing. A
+// running task holds the gate shared; the controller's end takes it whole.
 struct OrvexDepth3DViewController::Port {
   std::shared_mutex gate;
   OrvexDepth3DViewController* owner = nullptr;
-  std::atomic<int> references{1};
-
-  void drop() {
-    if (references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-  }
+  uint32_t generation = 0;
+  std::atomic<bool> inUse{false};
 };
+
+namespace {
+
+// More controllers than this alive at once would be a fault of its own.
+constexpr size_t kPorts = 64;
+
+}  // namespace
+
+OrvexDepth3DViewController::Port* OrvexDepth3DViewController::takePort(
+    OrvexDepth3DViewController* owner, uint32_t* generation) {
+  static std::mutex mutex;
+  static std::array<Port, kPorts> ports;
+  std::lock_guard lock(mutex);
+  for (Port& port : ports) {
+    if (port.inUse.load(std::memory_order_acquire)) continue;
+    std::unique_lock gate(port.gate);
+    port.inUse.store(true, std::memory_order_relaxed);
+    port.owner = owner;
+    *generation = ++port.generation;
+    return &port;
+  }
+  throw std::runtime_error("too many 3D view controllers at once");
+}
+
+void OrvexDepth3DViewController::givePortBack() {
+  {
+    std::unique_lock gate(port_->gate);  // a task running now finishes first
+    port_->owner = nullptr;
+    ++port_->generation;
+  }
+  port_->inUse.store(false, std::memory_order_release);
+}
 
 template <void (OrvexDepth3DViewController::*Method)()>
 void OrvexDepth3DViewController::post(const dispatch::ExecutorPtr& queue) {
   Port* port = port_;
-  port->references.fetch_add(1, std::memory_order_relaxed);
-  queue->post([port] {
-    {
-      std::shared_lock lock(port->gate);
-      if (port->owner != nullptr) (port->owner->*Method)();
-    }
-    port->drop();
+  const uint32_t generation = portGeneration_;
+  queue->post([port, generation] {
+    std::shared_lock lock(port->gate);
+    if (port->generation == generation && port->owner != nullptr) (port->owner->*Method)();
   });
 }
 
@@ -45,8 +72,7 @@ OrvexDepth3DViewController::OrvexDepth3DViewController(Environment environment)
       onDepthCompletion_([this](const capture::CaptureFramePtr& captured,
                                 const DepthMapView* depth) { onDepth(captured, depth); }),
       onFinished_([this] { frameFinished(); }),
-      port_(new Port) {
-  port_->owner = this;
+      port_(takePort(this, &portGeneration_)) {
   try {
     if (env_.backend == nullptr || env_.viewFactory == nullptr || !env_.glassStatus ||
         !env_.modelType || !env_.depthValue || !env_.depthManager) {
@@ -62,8 +88,7 @@ OrvexDepth3DViewController::OrvexDepth3DViewController(Environment environment)
     sgHalf = std::make_unique<StereoGenerationHalf>(*env_.backend);
     DynamicDepthFilter = std::make_unique<OrvexDynamicDepthFilter>(*env_.backend);
   } catch (...) {
-    port_->owner = nullptr;
-    port_->drop();
+    givePortBack();
     throw;
   }
 }
@@ -78,11 +103,7 @@ OrvexDepth3DViewController::~OrvexDepth3DViewController() {
     waiting_.reset();
     idle_.wait(lock, [this] { return !inWork_; });
   }
-  {
-    std::unique_lock lock(port_->gate);  // a task running now finishes first
-    port_->owner = nullptr;
-  }
-  port_->drop();
+  givePortBack();
 }
 
 void OrvexDepth3DViewController::viewDidLoad() {

@@ -112,6 +112,8 @@ class OrvexDepth3DViewController {
 
  private:
   struct Port;
+  static Port* takePort(OrvexDepth3DViewController* owner, uint32_t* generation);
+  void givePortBack();
   // Posts Method to queue through the port: the task holds one pointer, so
   // it fits the task type's inline room and posting allocates nothing.
   template <void (OrvexDepth3DViewController::*Method)()>
@@ -178,6 +180,7 @@ class OrvexDepth3DViewController {
 
   const DepthCompletion onDepthCompletion_;
   const std::function<void()> onFinished_;
+  uint32_t portGeneration_ = 0;
   Port* const port_;
 };
 

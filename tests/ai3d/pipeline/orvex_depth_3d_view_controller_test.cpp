@@ -168,6 +168,22 @@ TEST_F(ControllerTest, StoppingTwiceIsHarmlessRebuildsTheViewsAndDropsTheOldOnes
   EXPECT_NE(controller.metalRightView(), nullptr);
 }
 
+TEST_F(ControllerTest, ATaskLeftInAQueueReachesNoLaterController) {
+  {
+    OrvexDepth3DViewController first(environment());
+    first.viewDidLoad();
+    first.stopCapture();  // the views' rebuild waits on the main queue
+  }
+  OrvexDepth3DViewController second(environment());
+  second.viewDidLoad();
+  const int made = views_.viewsMade();
+  main_->runUntilIdle();
+  EXPECT_EQ(views_.viewsMade(), made) << "the first controller's task ran on the second";
+  second.stopCapture();
+  main_->runUntilIdle();
+  EXPECT_EQ(views_.viewsMade(), made + 2) << "the second's own tasks still run";
+}
+
 TEST_F(ControllerTest, WithoutModelOrScalerNothingReachesTheViews) {
   for (int missing = 0; missing < 3; ++missing) {
     auto manager = std::make_shared<DepthModelHolder>();
