@@ -139,6 +139,8 @@ void MapStage(benchmark::State& state, Road road) {
   StereoGenerationHalf stereo(*backend);
   std::vector<uint16_t> readBack(size_t(kMapWidth) * kMapHeight);
   std::vector<double> filterTimes, mapTimes;
+  filterTimes.reserve(kWarmUp + kFrames);
+  mapTimes.reserve(kWarmUp + kFrames);
   // The model's f32 output in, as the pipeline gives it; the read-back of
   // one eye map waits for a GPU to finish the stage.
   auto frame = [&](int i) {
