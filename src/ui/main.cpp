@@ -2,25 +2,55 @@
 // queues, and the application delegate on top.
 
 #include <QApplication>
+#include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/app_delegate.h"
 #include "base/settings/settings_keys.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "platform/dispatch/runtime.h"
+#include "platform/hid/hid_backend.h"
 #include "platform/message/logging_transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
+#include "sim/hid/sim_hid_bus.h"
 #include "ui/home_window.h"
 #include "ui/qt_main_queue.h"
 #include "ui/qt_status_item.h"
+
+namespace {
+
+// The HID back-end, chosen once before anything opens a device:
+// "--hid-backend=sim" runs on the simulated bus (nothing plugged until a
+// simulated device is), "--hid-backend=hidraw" or nothing on the system's
+// hidraw nodes.  False for any other value.
+bool chooseHidBackend(int argc, char** argv) {
+  constexpr std::string_view kOption = "--hid-backend=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument.substr(0, kOption.size()) != kOption) continue;
+    const std::string_view value = argument.substr(kOption.size());
+    if (value == "sim") {
+      vistrelle::hid::HidBackend::install(vistrelle::sim::SimHidBus::create());
+    } else if (value != "hidraw") {
+      std::fprintf(stderr, "vistrelle: unknown HID back-end \"%.*s\" (sim or hidraw)\n",
+                   static_cast<int>(value.size()), value.data());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vistrelle;
   // Before any thread exists, so that every thread inherits the mask and the
   // termination signals reach the main queue instead of killing the process.
   TerminationSignals::blockInThisThread();
+  if (!chooseHidBackend(argc, argv)) return 2;
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("Vistrelle");
