@@ -77,9 +77,7 @@ std::shared_ptr<FakeDisplayServer> FakeDisplayServer::fromJson(std::string_view 
     }
     if (entry.contains("mode")) {
       const DisplayMode mode = modes.mode(entry.at("mode").get<std::string>());
-      if (std::find(output.modes.begin(), output.modes.end(), mode) == output.modes.end()) {
-        output.modes.insert(output.modes.begin(), mode);
-      }
+      if (!entry.contains("modes")) output.modes.push_back(mode);
       size_t index = entry.contains("crtc") ? entry.at("crtc").get<size_t>() : nextCrtc++;
       if (index >= layout.crtcs.size()) throw std::invalid_argument("fake layout: too few CRTCs");
       nextCrtc = std::max(nextCrtc, index + 1);
@@ -197,6 +195,23 @@ int FakeDisplayServer::nudges() const {
 void FakeDisplayServer::refuseChanges(std::optional<std::string> reason) {
   std::lock_guard lock(mutex_);
   refusal_ = std::move(reason);
+}
+
+void FakeDisplayServer::turnOff(const std::string& outputName) {
+  std::lock_guard lock(mutex_);
+  for (DisplayOutput& output : layout_.outputs) {
+    if (output.outputName != outputName || output.crtc == 0) continue;
+    for (DisplayCrtc& crtc : layout_.crtcs) {
+      std::erase(crtc.outputs, output.id);
+      if (crtc.id != output.crtc || !crtc.outputs.empty()) continue;
+      const uint32_t id = crtc.id;
+      crtc = DisplayCrtc();
+      crtc.id = id;
+    }
+    output.crtc = 0;
+    output.modeId = 0;
+    output.x = output.y = output.width = output.height = 0;
+  }
 }
 
 void FakeDisplayServer::loseServer() {

@@ -11,12 +11,11 @@
 //
 // Outputs: "name" (required), "monitor" (the EDID's name), "connector" (the
 // ConnectorType), "connected" (default true), "modes" (listed now, in
-// order), "probedModes" (listed once a probe ran), "mode" (on with that mode;
-// absent: off), "at" [x, y] (default [0, 0]), "crtc" (an index: outputs
-// naming the same one share it, a hardware mirror).  Top level: "primary"
-// (an output name), "crtcs" (how many; default one per output).  Ids:
-// outputs 0x40 + index, CRTCs 0x20 + index, modes 0x100 + the order in
-// which each size first appears.  A text it cannot read throws
+// order; absent: the current mode alone), "probedModes" (listed once a probe
+// ran), "mode" (on with that mode; absent: off), "at" [x, y] (default [0, 0]), "crtc" (an index:
+// outputs naming the same one share it, a hardware mirror).  Top level: "primary" (an output name),
+// "crtcs" (how many; default one per output).  Ids: outputs 0x40 + index, CRTCs 0x20 + index, modes
+// 0x100 + the order in which each size first appears.  A text it cannot read throws
 // std::invalid_argument.
 #pragma once
 
@@ -49,6 +48,8 @@ class FakeDisplayServer final : public DisplayServer {
 
   // Changes answer Refused with this reason (none: accepted again).
   void refuseChanges(std::optional<std::string> reason);
+  // The output stops driving its CRTC, as a closed lid would make it.
+  void turnOff(const std::string& outputName);
   // Every call answers Lost, as after the server went away.
   void loseServer();
 
