@@ -346,6 +346,11 @@ std::array<uint8_t, 128> XorgDummyServer::edidNamed(std::string_view name) {
   edid[10] = 0x01;
   edid[18] = 1;
   edid[19] = 4;
+  // Gamma 2.2 and the sRGB primaries and white point (Qt builds a colour
+  // space from them).
+  edid[23] = 120;
+  const uint8_t chromaticity[10] = {0xEE, 0x91, 0xA3, 0x54, 0x4C, 0x99, 0x26, 0x0F, 0x50, 0x54};
+  std::memcpy(&edid[25], chromaticity, sizeof chromaticity);
   // Descriptor 1: the 1920x1080 timing (pixel clock 148.5 MHz in 10 kHz units).
   edid[54] = 14850 & 0xFF;
   edid[55] = 14850 >> 8;

@@ -39,14 +39,24 @@ class ModeTable {
 
 }  // namespace
 
+struct FakeLayoutLoader {
+  static void load(FakeDisplayServer* server, const nlohmann::json& json);
+};
+
 std::shared_ptr<FakeDisplayServer> FakeDisplayServer::fromJson(std::string_view text) {
-  nlohmann::json json;
+  auto server = std::shared_ptr<FakeDisplayServer>(new FakeDisplayServer());
   try {
-    json = nlohmann::json::parse(text);
-  } catch (const nlohmann::json::exception& error) {
+    FakeLayoutLoader::load(server.get(), nlohmann::json::parse(text));
+  } catch (const std::invalid_argument&) {
+    throw;
+  } catch (const std::exception& error) {
+    // A missing key, a wrong type, a size that is no number.
     throw std::invalid_argument(std::string("fake display layout: ") + error.what());
   }
-  auto server = std::shared_ptr<FakeDisplayServer>(new FakeDisplayServer());
+  return server;
+}
+
+void FakeLayoutLoader::load(FakeDisplayServer* server, const nlohmann::json& json) {
   DisplayLayout& layout = server->layout_;
   ModeTable modes;
   const nlohmann::json outputs = json.value("outputs", nlohmann::json::array());
@@ -108,7 +118,6 @@ std::shared_ptr<FakeDisplayServer> FakeDisplayServer::fromJson(std::string_view 
     layout.screenWidth = std::max(layout.screenWidth, crtc.x + crtc.width);
     layout.screenHeight = std::max(layout.screenHeight, crtc.y + crtc.height);
   }
-  return server;
 }
 
 DisplayResult<DisplayLayout> FakeDisplayServer::layout(bool probe, std::chrono::milliseconds) {

@@ -54,6 +54,7 @@ class FakeDisplayServer final : public DisplayServer {
   void loseServer();
 
  private:
+  friend struct FakeLayoutLoader;
   FakeDisplayServer() = default;
 
   mutable std::mutex mutex_;
