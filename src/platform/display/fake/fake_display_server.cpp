@@ -125,9 +125,10 @@ DisplayResult<DisplayLayout> FakeDisplayServer::layout(bool probe, std::chrono::
   if (lost_) return lost();
   if (probe) {
     ++probes_;
-    for (auto& [id, listed] : probedModes_) {
+    for (const auto& [id, listed] : probedModes_) {
+      const uint32_t outputId = id;
       auto output = std::find_if(layout_.outputs.begin(), layout_.outputs.end(),
-                                 [id](const DisplayOutput& o) { return o.id == id; });
+                                 [outputId](const DisplayOutput& o) { return o.id == outputId; });
       for (const DisplayMode& mode : listed) {
         if (std::find(output->modes.begin(), output->modes.end(), mode) == output->modes.end()) {
           output->modes.push_back(mode);

@@ -137,8 +137,8 @@ void RandrDisplayServer::dropAfter(const DisplayError& error) {
 DisplayResult<DisplayLayout> RandrDisplayServer::layout(bool probe,
                                                         std::chrono::milliseconds limit) {
   const Deadline deadline = deadlineAfter(limit);
-  std::unique_lock lock(mutex_, deadline);
-  if (!lock.owns_lock()) return lockTimeout();
+  const TimedGate::Pass pass = gate_.enter(deadline);
+  if (!pass) return lockTimeout();
   auto live = connection();
   if (!live) return live.error();
   auto state = readRandrState(*live.value(), probe, deadline);
@@ -158,8 +158,8 @@ DisplayResult<void> RandrDisplayServer::apply(const LayoutChange& change,
                         "a Wayland session: its compositor, not X11, arranges the displays"};
   }
   const Deadline deadline = deadlineAfter(limit);
-  std::unique_lock lock(mutex_, deadline);
-  if (!lock.owns_lock()) return lockTimeout();
+  const TimedGate::Pass pass = gate_.enter(deadline);
+  if (!pass) return lockTimeout();
   auto live = connection();
   if (!live) return live.error();
   XcbConnection& x = *live.value();
@@ -186,8 +186,8 @@ DisplayResult<void> RandrDisplayServer::apply(const LayoutChange& change,
 
 DisplayResult<void> RandrDisplayServer::nudgePointer(std::chrono::milliseconds limit) {
   const Deadline deadline = deadlineAfter(limit);
-  std::unique_lock lock(mutex_, deadline);
-  if (!lock.owns_lock()) return lockTimeout();
+  const TimedGate::Pass pass = gate_.enter(deadline);
+  if (!pass) return lockTimeout();
   auto live = connection();
   if (!live) return live.error();
   XcbConnection& x = *live.value();

@@ -1,14 +1,14 @@
 // RandrDisplayServer: the display layout of an X server through RandR 1.3+,
 // the pointer nudge through XTest.  One connection, made at the first call
 // and again after it broke or a call timed out (its state is then unknown),
-// behind one lock.
+// behind one gate.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/display/display_server.h"
+#include "platform/display/linux/timed_gate.h"
 
 namespace vistrelle::display {
 
@@ -29,14 +29,14 @@ class RandrDisplayServer final : public DisplayServer {
   DisplayResult<void> nudgePointer(std::chrono::milliseconds limit) override;
 
  private:
-  // The live connection (made now when there is none); under the lock.
+  // The live connection (made now when there is none); inside the gate.
   DisplayResult<XcbConnection*> connection();
   // A failed call leaves the connection in an unknown state (answers still
   // on their way, a server that stopped): the next call starts afresh.
   void dropAfter(const DisplayError& error);
 
   const std::string displayName_;
-  std::timed_mutex mutex_;
+  TimedGate gate_;
   std::unique_ptr<XcbConnection> connection_;
 };
 
