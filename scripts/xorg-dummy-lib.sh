@@ -18,7 +18,9 @@ start_xorg_dummy() {
   log=$XORG_DUMMY_FOLDER/xorg.log
   for number in $(seq 300 349); do
     { [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; } && continue
-    Xorg ":${number}" -noreset -nolisten tcp -novtswitch -sharevts \
+    # The parent-death signal takes the server down with a shell that is
+    # killed before its EXIT trap can run.
+    setpriv --pdeathsig TERM Xorg ":${number}" -noreset -nolisten tcp -novtswitch -sharevts \
       -config "$_xorg_dummy_root/tests/support/xorg-dummy.conf" -logfile "$log" >/dev/null 2>&1 &
     XORG_DUMMY_PID=$!
     # Ready once its socket is there and the lock is its own (another server

@@ -149,10 +149,13 @@ XorgDummyServer::XorgDummyServer() {
   const std::string log = folder_ + "/xorg.log";
   for (int number = kFirstDisplay; number <= kLastDisplay && display_.empty(); ++number) {
     if (exists(lockPath(number)) || exists(socketPath(number))) continue;
+    // setpriv hands the server a parent-death signal: a test that crashes or
+    // is killed still takes its server with it.
     auto server = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"Xorg", ":" + std::to_string(number), "-noreset", "-nolisten",
-                                 "tcp", "-novtswitch", "-sharevts", "-config",
-                                 VISTRELLE_XORG_DUMMY_CONF, "-logfile", log},
+        std::vector<std::string>{"setpriv", "--pdeathsig", "TERM", "Xorg",
+                                 ":" + std::to_string(number), "-noreset", "-nolisten", "tcp",
+                                 "-novtswitch", "-sharevts", "-config", VISTRELLE_XORG_DUMMY_CONF,
+                                 "-logfile", log},
         std::vector<std::string>{}, false);
     // Ready once its socket is there and the lock is its own (a test started
     // at the same moment may have won this number), and it answers.
