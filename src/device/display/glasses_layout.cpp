@@ -8,7 +8,6 @@ namespace {
 using display::DisplayLayout;
 using display::DisplayOutput;
 using display::LayoutChange;
-using display::OutputPlacement;
 
 // The right edge of every active output but `except`, with `moved` (if any)
 // counted at 0,0.
@@ -25,9 +24,17 @@ int rightEdgeOfOthers(const DisplayLayout& layout, uint32_t except, uint32_t mov
 }  // namespace
 
 DisplayScreen screenOf(const DisplayOutput& output, const DisplayLayout& layout) {
-  return DisplayScreen{output.id,     output.name(),    output.outputName,
-                       output.x,      output.y,         output.width,
-                       output.height, output.builtin(), output.id == mainOutputOf(layout)};
+  DisplayScreen screen;
+  screen.displayID = output.id;
+  screen.name = output.name();
+  screen.outputName = output.outputName;
+  screen.x = output.x;
+  screen.y = output.y;
+  screen.width = output.width;
+  screen.height = output.height;
+  screen.builtin = output.builtin();
+  screen.primary = output.id == mainOutputOf(layout);
+  return screen;
 }
 
 std::vector<DisplayScreen> screensOf(const DisplayLayout& layout) {

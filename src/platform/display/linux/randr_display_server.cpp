@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/dispatch/runtime.h"
 #include "platform/display/crtc_plan.h"
 #include "platform/display/linux/randr_reader.h"
 #include "platform/display/linux/xcb_connection.h"
@@ -113,9 +114,33 @@ DisplayResult<void> applyPlan(XcbConnection& connection, const RandrState& state
 RandrDisplayServer::RandrDisplayServer(std::string displayName)
     : displayName_(std::move(displayName)) {}
 
-RandrDisplayServer::~RandrDisplayServer() = default;
+RandrDisplayServer::~RandrDisplayServer() {
+  stop_.reset();
+}
+
+DisplayResult<void> RandrDisplayServer::admit() {
+  if (closed_.load()) {
+    return DisplayError{DisplayError::Kind::NoServer, "the display connection is closed"};
+  }
+  std::lock_guard lock(stopMutex_);
+  if (!stop_.active() && dispatch::Runtime::installed()) {
+    stop_ = dispatch::Runtime::shared().registerStop("displays.X11", [this] { close(); });
+  }
+  return {};
+}
+
+void RandrDisplayServer::close() {
+  closed_.store(true);
+  // A call under way ends within its limit; its connection goes with it then.
+  const TimedGate::Pass pass = gate_.enter(deadlineAfter(kDefaultLimit));
+  if (pass) connection_.reset();
+}
 
 DisplayResult<XcbConnection*> RandrDisplayServer::connection() {
+  if (closed_.load()) {
+    connection_.reset();
+    return DisplayError{DisplayError::Kind::NoServer, "the display connection is closed"};
+  }
   if (connection_ && connection_->broken()) connection_.reset();
   if (!connection_) {
     DisplayError error;
@@ -136,6 +161,7 @@ void RandrDisplayServer::dropAfter(const DisplayError& error) {
 
 DisplayResult<DisplayLayout> RandrDisplayServer::layout(bool probe,
                                                         std::chrono::milliseconds limit) {
+  if (auto admitted = admit(); !admitted) return admitted.error();
   const Deadline deadline = deadlineAfter(limit);
   const TimedGate::Pass pass = gate_.enter(deadline);
   if (!pass) return lockTimeout();
@@ -153,6 +179,7 @@ DisplayResult<DisplayLayout> RandrDisplayServer::layout(bool probe,
 DisplayResult<void> RandrDisplayServer::apply(const LayoutChange& change,
                                               std::chrono::milliseconds limit) {
   if (change.empty()) return {};
+  if (auto admitted = admit(); !admitted) return admitted;
   if (displayName_.empty() && session::isWaylandSession()) {
     return DisplayError{DisplayError::Kind::Refused,
                         "a Wayland session: its compositor, not X11, arranges the displays"};
@@ -185,6 +212,7 @@ DisplayResult<void> RandrDisplayServer::apply(const LayoutChange& change,
 }
 
 DisplayResult<void> RandrDisplayServer::nudgePointer(std::chrono::milliseconds limit) {
+  if (auto admitted = admit(); !admitted) return admitted.error();
   const Deadline deadline = deadlineAfter(limit);
   const TimedGate::Pass pass = gate_.enter(deadline);
   if (!pass) return lockTimeout();

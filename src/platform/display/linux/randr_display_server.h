@@ -4,9 +4,12 @@
 // behind one gate.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "platform/dispatch/stop_registration.h"
 #include "platform/display/display_server.h"
 #include "platform/display/linux/timed_gate.h"
 
@@ -28,7 +31,13 @@ class RandrDisplayServer final : public DisplayServer {
   DisplayResult<void> apply(const LayoutChange& change, std::chrono::milliseconds limit) override;
   DisplayResult<void> nudgePointer(std::chrono::milliseconds limit) override;
 
+  // Closes the connection for good: later calls answer NoServer.  Registered
+  // with the runtime's stops at the first call made while one is installed.
+  void close();
+
  private:
+  // Fails when closed; registers the stop once.
+  DisplayResult<void> admit();
   // The live connection (made now when there is none); inside the gate.
   DisplayResult<XcbConnection*> connection();
   // A failed call leaves the connection in an unknown state (answers still
@@ -38,6 +47,10 @@ class RandrDisplayServer final : public DisplayServer {
   const std::string displayName_;
   TimedGate gate_;
   std::unique_ptr<XcbConnection> connection_;
+  std::atomic<bool> closed_ = false;
+  std::mutex stopMutex_;
+  // Last: dropped first, so a stop running now finishes before the rest goes.
+  dispatch::StopRegistration stop_;
 };
 
 }  // namespace vistrelle::display

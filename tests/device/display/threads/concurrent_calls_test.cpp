@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "device/display/displays_rig.h"
+#include "platform/dispatch/event_loop.h"
+#include "platform/dispatch/runtime.h"
 #include "platform/display/linux/randr_display_server.h"
 #include "support/xorg_dummy_server.h"
 
@@ -63,6 +65,19 @@ TEST(DisplayConfigurationThreads, CallsFromManyThreadsShareOneConnection) {
   ASSERT_TRUE(panel && seen);
   EXPECT_TRUE(panel->primary);
   EXPECT_EQ(std::make_tuple(panel->x, seen->x, seen->width), std::make_tuple(0, 1920, 1920));
+}
+
+// The connection is one of the things the runtime's stops close.
+TEST(DisplayConfigurationThreads, TheRuntimesStopsCloseTheConnection) {
+  XorgDummyServer xorg;
+  ASSERT_TRUE(xorg.running()) << xorg.error();
+  dispatch::Runtime runtime(std::make_shared<dispatch::EventLoop>(), {.workers = 2});
+  display::RandrDisplayServer server(xorg.display());
+  ASSERT_TRUE(server.layout(false, display::DisplayServer::kDefaultLimit).ok());
+  runtime.runStops();
+  auto closed = server.layout(false, display::DisplayServer::kDefaultLimit);
+  ASSERT_FALSE(closed.ok());
+  EXPECT_EQ(closed.error().kind, display::DisplayError::Kind::NoServer);
 }
 
 }  // namespace
