@@ -89,17 +89,17 @@ void OrvexSystemSleepOrPowerOn::watchSystemBus() {
   }
   std::shared_ptr<bus::Bus> system = opened.value();
   std::weak_ptr<OrvexSystemSleepOrPowerOn> weak = weak_from_this();
-  auto sleeping = system->subscribe(
-      {kLogind, kLogindPath, kManager, "PrepareForSleep"}, options_.mainQueue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self || signal.args.empty() || !signal.args[0].asBool()) return;
-        if (*signal.args[0].asBool()) {
-          self->systemWillSleep();
-        } else {
-          self->screensDidWake();
-        }
-      });
+  auto sleeping = system->subscribe({kLogind, kLogindPath, kManager, "PrepareForSleep"},
+                                    options_.mainQueue, [weak](const bus::BusSignal& signal) {
+                                      auto self = weak.lock();
+                                      if (!self || signal.args.empty() || !signal.args[0].asBool())
+                                        return;
+                                      if (*signal.args[0].asBool()) {
+                                        self->systemWillSleep();
+                                      } else {
+                                        self->screensDidWake();
+                                      }
+                                    });
   if (!sleeping) options_.log("sleep observer: " + sleeping.error().describe());
   {
     std::lock_guard lock(mutex_);
@@ -108,7 +108,11 @@ void OrvexSystemSleepOrPowerOn::watchSystemBus() {
   }
   // The lock hint changes on our session's own object, whose path logind
   // tells.
-  system->call({kLogind, kLogindPath, kManager, "GetSession", {bus::BusValue("auto")},
+  system->call({kLogind,
+                kLogindPath,
+                kManager,
+                "GetSession",
+                {bus::BusValue("auto")},
                 kSessionLookupTimeout},
                options_.mainQueue, [weak](bus::Bus::Reply reply) {
                  auto self = weak.lock();
@@ -130,13 +134,13 @@ void OrvexSystemSleepOrPowerOn::watchSessionLock(const std::string& sessionPath)
   }
   if (!system) return;
   std::weak_ptr<OrvexSystemSleepOrPowerOn> weak = weak_from_this();
-  auto watched = system->subscribe(
-      {kLogind, sessionPath, kProperties, "PropertiesChanged"}, options_.mainQueue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self) return;
-        if (std::optional<bool> locked = lockedHintIn(signal)) self->screenLockChanged(*locked);
-      });
+  auto watched = system->subscribe({kLogind, sessionPath, kProperties, "PropertiesChanged"},
+                                   options_.mainQueue, [weak](const bus::BusSignal& signal) {
+                                     auto self = weak.lock();
+                                     if (!self) return;
+                                     if (std::optional<bool> locked = lockedHintIn(signal))
+                                       self->screenLockChanged(*locked);
+                                   });
   if (!watched) {
     options_.log("sleep observer: " + watched.error().describe());
     return;
@@ -154,13 +158,13 @@ void OrvexSystemSleepOrPowerOn::watchScreenSaver() {
   std::shared_ptr<bus::Bus> session = opened.value();
   std::weak_ptr<OrvexSystemSleepOrPowerOn> weak = weak_from_this();
   // Screen savers differ in the object path they send from.
-  auto watched = session->subscribe(
-      {"", "", kScreenSaver, "ActiveChanged"}, options_.mainQueue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self || signal.args.empty() || !signal.args[0].asBool()) return;
-        self->screenLockChanged(*signal.args[0].asBool());
-      });
+  auto watched = session->subscribe({"", "", kScreenSaver, "ActiveChanged"}, options_.mainQueue,
+                                    [weak](const bus::BusSignal& signal) {
+                                      auto self = weak.lock();
+                                      if (!self || signal.args.empty() || !signal.args[0].asBool())
+                                        return;
+                                      self->screenLockChanged(*signal.args[0].asBool());
+                                    });
   if (!watched) options_.log("sleep observer: " + watched.error().describe());
   std::lock_guard lock(mutex_);
   sessionBus_ = session;
@@ -215,9 +219,13 @@ void OrvexSystemSleepOrPowerOn::wakeNotification() {
   if (isSleep_.load()) isSleep_.store(false);
 }
 
-void OrvexSystemSleepOrPowerOn::systemDidWake() { options_.print("系统已唤醒"); }
+void OrvexSystemSleepOrPowerOn::systemDidWake() {
+  options_.print("系统已唤醒");
+}
 
-void OrvexSystemSleepOrPowerOn::screenLockChanged(bool locked) { isSleep_.store(locked); }
+void OrvexSystemSleepOrPowerOn::screenLockChanged(bool locked) {
+  isSleep_.store(locked);
+}
 
 void OrvexSystemSleepOrPowerOn::screensDidSleep() {
   if (auto window = seam(); window && window->hasWindow()) window->stopCapture();

@@ -20,7 +20,9 @@ bool namesGlasses(const std::string& description) {
 
 // The notification carries 0..1; a server may amplify past its nominal full
 // volume.
-float normalised(float volume) { return std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f); }
+float normalised(float volume) {
+  return std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
+}
 
 }  // namespace
 
@@ -200,7 +202,9 @@ void OrvexAudioVolume::readMute(bool muted) {
   post(value);
 }
 
-void OrvexAudioVolume::post(float value) { center_.post(kSystemVolumeNotification, Value(value)); }
+void OrvexAudioVolume::post(float value) {
+  center_.post(kSystemVolumeNotification, Value(value));
+}
 
 std::optional<uint32_t> OrvexAudioVolume::deviceID() const {
   std::lock_guard lock(mutex_);
