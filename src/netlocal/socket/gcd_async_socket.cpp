@@ -135,17 +135,17 @@ void GCDAsyncSocket::closeForRuntimeStop() {
 // Queue helpers
 
 void GCDAsyncSocket::async(std::function<void(GCDAsyncSocket&)> task) {
-  // On the socket queue: a later turn, so that nothing nests.  On a pool
-  // thread: a later turn too, so that a burst of requests from delegates
-  // never holds pool threads in the socket queue's way.
-  if (link_->live() && (socketQueue_->isCurrent() || link_->pool()->isCurrent())) {
+  // On the socket queue: a later turn, so that nothing nests.
+  if (link_->live() && socketQueue_->isCurrent()) {
     socketQueue_->post([self = shared_from_this(), task = std::move(task)] { task(*self); });
     return;
   }
-  // From any other thread (the main queue, typically the delegate reading
-  // its next line) the request is queued at once: on an idle socket queue it
-  // runs right here, which saves two thread hand-offs per request.  Once the
-  // runtime has stopped this runs here in any case.
+  // From any other thread the request is queued at once: on an idle socket
+  // queue it runs right here, which saves a thread hand-off per request (the
+  // delegate's next read or its reply), and a busy one is waited for
+  // briefly.  On a pool thread that wait never holds up the pool: the thread
+  // takes the socket queue over when its owner yields it.  Once the runtime
+  // has stopped this runs here in any case.
   socketQueue_->sync([this, &task] { task(*this); });
 }
 

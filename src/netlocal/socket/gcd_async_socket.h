@@ -63,17 +63,17 @@ inline constexpr char GCDAsyncSocketSSLALPN[] = "GCDAsyncSocketSSLALPN";
 //
 // Threads.  These calls wait until the socket queue has run them:
 // disconnect(), performBlock(), the accept and connect calls,
-// socketFromConnectedSocketFD() and the synchronouslySet* setters.  On a pool
-// thread that wait never holds up the pool (the thread runs the socket
-// queue's work itself when nothing else does).  Reads, writes, startTLS(),
-// the disconnectAfter* calls and the other setters are requests: from the
-// socket queue or a pool thread they are queued for a later turn; from any
-// other thread (the main queue) they run at once on an idle socket queue or
-// wait briefly for a busy one.  The state, address, delegate and progress
-// getters never wait: they read what the socket queue last published.
-// Destroying a socket never waits either: its teardown runs on a later turn
-// of the socket queue, and the delegate still hears of the close, with a null
-// socket.
+// socketFromConnectedSocketFD() and the synchronouslySet* setters.  Reads,
+// writes, startTLS(), the disconnectAfter* calls and setDelegate* are
+// requests: from the socket queue itself they are queued for a later turn;
+// from any other thread they run at once on an idle socket queue or wait
+// briefly for a busy one.  On a pool thread no such wait ever holds up the
+// pool: the waiting thread runs the socket queue's work itself when nothing
+// else does.  The configuration setters and every getter (state, addresses,
+// delegate, configuration, progress) never wait: getters read what the
+// socket queue last published.  Destroying a socket never waits either: its
+// teardown runs on a later turn of the socket queue, and the delegate still
+// hears of the close, with a null socket.
 //
 // Lifetime.  Stop sockets before the runtime, as the companion server does
 // with its stop.  A socket still open when the runtime stops is closed by the
