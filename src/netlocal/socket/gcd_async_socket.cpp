@@ -112,11 +112,12 @@ GCDAsyncSocket::~GCDAsyncSocket() {
   const bool tellDelegate = flags_.has(kSocketStarted) && delegateQueue_;
   auto teardown = [closing, secureUp, tellDelegate, delegate = delegate_,
                    delegateQueue = delegateQueue_] {
+    if (tellDelegate) {
+      delegateQueue->post([delegate] {
+        if (auto target = delegate.lock()) target->socketDidDisconnect(nullptr, nullptr);
+      });
+    }
     closing->close(true, secureUp);
-    if (!tellDelegate) return;
-    delegateQueue->post([delegate] {
-      if (auto target = delegate.lock()) target->socketDidDisconnect(nullptr, nullptr);
-    });
   };
   if (!link_->postWhileLive(socketQueue_, std::move(teardown))) {
     closing->close(false, secureUp);
@@ -326,7 +327,7 @@ void GCDAsyncSocket::closeWithError(SocketErrorPtr error) {
   lastSSLHandshakeError_ = 0;
 
   GCDAsyncSocketHandles closing(std::move(handles_));
-  closing.close(link_->live(), flags_.has(kSocketSecure));
+  const bool secureUp = flags_.has(kSocketSecure);
   socketUrl_.clear();
   socketFDBytesAvailable_ = 0;
   snapshot_.clearEndpoints();
@@ -336,11 +337,14 @@ void GCDAsyncSocket::closeWithError(SocketErrorPtr error) {
   sslWriteCachedLength_ = 0;
   ++handshakeIndex_;
 
+  // Told before the peer can hear of the close (close_notify, the end of the
+  // stream), so that our notice comes before anything the peer answers.
   if (shouldCallDelegate) {
     notifyDelegate([error](GCDAsyncSocketDelegate& delegate, const GCDAsyncSocketPtr& self) {
       delegate.socketDidDisconnect(self, error);
     });
   }
+  closing.close(link_->live(), secureUp);
 }
 
 void GCDAsyncSocket::disconnect() {
