@@ -87,12 +87,9 @@ class Cycler : public GCDAsyncSocketDelegate, public std::enable_shared_from_thi
  private:
   void finishCycle() {
     ++cycles_;
-    progress.step();
-    if (stopping_) {
-      idle_ = true;
-      return;
-    }
-    next();
+    if (stopping_) idle_ = true;
+    progress.step();  // after the change, so that a watcher sees it
+    if (!idle_) next();
   }
   void next() {
     socket_ = GCDAsyncSocket::create(weak_from_this(), queue_);
@@ -146,26 +143,30 @@ class Acceptor : public GCDAsyncSocketDelegate {
   explicit Acceptor(bool pairs) : pairs_(pairs) {}
   void socketDidAcceptNewSocket(const GCDAsyncSocketPtr&,
                                 const GCDAsyncSocketPtr& newSocket) override {
-    progress.step();
-    std::lock_guard lock(mutex_);
     if (!pairs_) {
       newSocket->readDataToData(GCDAsyncSocket::CRLFData(), -1, 0);  // sees the end
+      std::lock_guard lock(mutex_);
       open_.insert(newSocket);
-      return;
+    } else {
+      auto bouncer = std::make_shared<Bouncer>();
+      newSocket->synchronouslySetDelegate(bouncer, dispatch::makeSerialQueue("churn.server"));
+      newSocket->readDataToData(GCDAsyncSocket::CRLFData(), -1, 0);
+      std::lock_guard lock(mutex_);
+      kept_.push_back({bouncer, newSocket});
     }
-    auto bouncer = std::make_shared<Bouncer>();
-    newSocket->synchronouslySetDelegate(bouncer, dispatch::makeSerialQueue("churn.server"));
-    newSocket->readDataToData(GCDAsyncSocket::CRLFData(), -1, 0);
-    kept_.push_back({bouncer, newSocket});
+    progress.step();
   }
   void socketDidDisconnect(const GCDAsyncSocketPtr& sock, const SocketErrorPtr&) override {
-    progress.step();
-    GCDAsyncSocketPtr last;
-    std::lock_guard lock(mutex_);
-    auto found = open_.find(sock);
-    if (found == open_.end()) return;
-    last = *found;  // released after the lock, with the notice's own reference
-    open_.erase(found);
+    GCDAsyncSocketPtr last;  // released after the lock, with the notice's own reference
+    {
+      std::lock_guard lock(mutex_);
+      auto found = open_.find(sock);
+      if (found != open_.end()) {
+        last = *found;
+        open_.erase(found);
+      }
+    }
+    progress.step();  // after the change, so that a watcher sees it
   }
   std::vector<std::pair<std::shared_ptr<Bouncer>, GCDAsyncSocketPtr>> kept() {
     std::lock_guard lock(mutex_);
