@@ -119,6 +119,7 @@ GCDAsyncSocket::~GCDAsyncSocket() {
     }
     closing->close(true, secureUp);
   };
+  if (closing->empty() && !tellDelegate) return;  // closed before: nothing left to do
   if (!link_->postWhileLive(socketQueue_, std::move(teardown))) {
     closing->close(false, secureUp);
   }

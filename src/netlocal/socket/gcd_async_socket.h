@@ -57,8 +57,10 @@ inline constexpr char GCDAsyncSocketSSLALPN[] = "GCDAsyncSocketSSLALPN";
 
 // An asynchronous TCP or local-domain socket: a listener that produces one
 // socket per accepted connection, or one connection with a read queue and a
-// write queue.  All state lives on the socket queue (a serial queue of the
-// installed dispatch::Runtime's pool unless the caller gives one); results
+// write queue.  All state lives on the socket queue, a serial queue of the
+// installed dispatch::Runtime (one of its own unless the caller gives one;
+// a caller's must be a serial queue of that runtime too, never the main
+// queue, whose loop may have returned when the socket is stopped); results
 // reach the delegate on the delegate queue, never on the socket queue.
 //
 // Threads.  These calls wait until the socket queue has run them:

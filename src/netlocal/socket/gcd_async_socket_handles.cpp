@@ -80,6 +80,13 @@ GCDAsyncSocketHandles::~GCDAsyncSocketHandles() {
   close(false, false);
 }
 
+bool GCDAsyncSocketHandles::empty() const {
+  return socket4FD < 0 && socket6FD < 0 && socketUN < 0 && listenerPath.empty() && !accept4Source &&
+         !accept6Source && !acceptUNSource && !readSource && !writeSource && !connect4Source &&
+         !connect6Source && !connectUNSource && !connectTimer && alternateConnect.isCancelled() &&
+         acceptPause.isCancelled() && !secure && !sslPreBuffer;
+}
+
 void GCDAsyncSocketHandles::close(bool live, bool sayGoodbye) {
   if (connectTimer) {
     connectTimer->cancel();  // no cancel handler: nothing is posted

@@ -35,6 +35,8 @@ class GCDAsyncSocketHandles {
   // layer was up, so the peer is sent close_notify if the descriptor takes
   // it now (a full send buffer or a gone peer simply loses it).
   void close(bool live, bool sayGoodbye);
+  // True when there is nothing to close.
+  bool empty() const;
 
   int socket4FD = -1;
   int socket6FD = -1;
