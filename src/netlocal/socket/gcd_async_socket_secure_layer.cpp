@@ -12,6 +12,7 @@
 
 #include "netlocal/socket/gcd_async_socket.h"
 #include "netlocal/socket/ssl_session_cache.h"
+#include "netlocal/socket/ssl_trust_store.h"
 
 namespace vistrelle::netlocal {
 
@@ -147,11 +148,13 @@ std::unique_ptr<GCDAsyncSocketSecureLayer> GCDAsyncSocketSecureLayer::create(
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
   } else {
     // OpenSSL verifies nothing unless asked: check the chain against the
-    // system's trust store, its bundle file and its hashed folder alike (a
-    // system may have either one alone).
+    // system's trust, its bundle file and its hashed folder alike (a system
+    // may have either one alone).
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &GCDAsyncSocketSecureLayer::verifyCallback);
-    SSL_CTX_set_default_verify_paths(context);
-    ERR_clear_error();  // a missing file or folder is no failure
+    if (X509_STORE* trust = SslTrustStore::shared().current()) {
+      SSL_CTX_set1_cert_store(context, trust);
+      X509_STORE_free(trust);
+    }
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL);
     SSL_CTX_sess_set_new_cb(context, &GCDAsyncSocketSecureLayer::newSessionCallback);
   }
