@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <stdexcept>
 
 namespace vistrelle::sim {
@@ -379,8 +380,12 @@ void SimGlasses::startImuLocked() {
     return;
   }
   state_.imuStreaming = true;
-  const auto interval = std::chrono::duration_cast<dispatch::Nanos>(
-      std::chrono::duration<double>(1.0 / std::max(model_.imuRateHz, 1e-3)));
+  // A model may carry any rate; NaN takes the slowest.
+  const double hz = std::isnan(model_.imuRateHz)
+                        ? kMinImuRateHz
+                        : std::clamp(model_.imuRateHz, kMinImuRateHz, kMaxImuRateHz);
+  const auto interval =
+      std::chrono::duration_cast<dispatch::Nanos>(std::chrono::duration<double>(1.0 / hz));
   imuTimer_ = dispatch::TimerSource::create(executor_);
   imuTimer_->setEventHandler([weak = weak_from_this()] {
     if (const auto self = weak.lock()) {
@@ -465,6 +470,9 @@ void SimGlasses::setImuSample(const SimImuSample& sample) {
 }
 
 void SimGlasses::setImuRate(double hz) {
+  if (std::isnan(hz)) {
+    throw std::invalid_argument("simulated glasses: an IMU rate must be a number");
+  }
   std::lock_guard lock(mutex_);
   model_.imuRateHz = hz;
 }

@@ -94,8 +94,11 @@ class SimGlasses : public std::enable_shared_from_this<SimGlasses> {
 
   void setOrientation(const std::array<float, 4>& quaternion);
   void setImuSample(const SimImuSample& sample);
-  // Takes effect at the next start of a stream.
+  // Takes effect at the next start of a stream.  Rates are held within
+  // kMinImuRateHz..kMaxImuRateHz; NaN is refused (std::invalid_argument).
   void setImuRate(double hz);
+  static constexpr double kMinImuRateHz = 1e-3;
+  static constexpr double kMaxImuRateHz = 1e6;
   void setVersionText(std::string bytes);
   void setUserBias(size_t index, const SimBiasEntry& entry);
 

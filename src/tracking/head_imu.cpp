@@ -28,6 +28,19 @@ constexpr size_t kHistoryLength = 1000;
 constexpr size_t kOffsetSetLength = 1000;
 constexpr uint32_t kRawReseedCounter = 2;
 constexpr uint32_t kFloatReseedCounter = 1;
+// A calibration's gyro bias beyond this (rad/s, any axis) is no bias.
+constexpr float kCalibrationGyroBiasLimit = 3.0f;
+// Table entries closer than this (°C) give no slope to interpolate along.
+constexpr float kMinTemperatureGap = 0.1f;
+// Quaternion device times beyond this (µs, about 142 years) are garbage; the
+// bound keeps every nanosecond sum below in range.
+constexpr uint64_t kMaxQuaternionTimeUs = 1ull << 52;
+constexpr double kQuaternionTimeScale = 22.1545;
+// A record whose host-minus-device offset lies further than this above the
+// estimate would be stamped this far in the past: the estimate is stale (a
+// record from far ahead set it, or the device clock went back) and starts
+// again from this record.
+constexpr int64_t kOffsetSpreadLimitNs = 1000000000;
 
 template <typename T>
 T read_at(const uint8_t* record, size_t offset) {
@@ -38,6 +51,11 @@ T read_at(const uint8_t* record, size_t offset) {
 
 bool finite_all(std::initializer_list<float> values) {
   return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
+}
+
+bool finite_state(const m_imu_3dof& f) {
+  return finite_all({f.orientation.x, f.orientation.y, f.orientation.z, f.orientation.w,
+                     f.grav.axis.x, f.grav.axis.y, f.grav.axis.z, f.grav.error_angle});
 }
 
 uint64_t ticks_to_us(uint32_t ticks) {
@@ -300,7 +318,14 @@ void process_quaternion(head_imu_module& m, const uint8_t* record, head_imu_devi
   }
   math_quat_normalize(&q);
   if (scaled_time) {
-    time = static_cast<uint64_t>(static_cast<double>(time) * 22.1545);
+    const double scaled = static_cast<double>(time) * kQuaternionTimeScale;
+    // Compared before the conversion, which is undefined out of range.
+    time = scaled < static_cast<double>(kMaxQuaternionTimeUs) ? static_cast<uint64_t>(scaled)
+                                                              : UINT64_MAX;
+  }
+  if (time > kMaxQuaternionTimeUs) {
+    tracking_log("head imu quaternion dropped: time out of range");
+    return;
   }
   OsMutexGuard guard(&device->fusion_lock);
   head_imu_push_quaternion(m, time, device, q.x, q.y, q.z, q.w);
@@ -313,6 +338,11 @@ void process_calibration(const uint8_t* record, head_imu_device* device) {
   }
   if (!finite_all({v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]})) {
     tracking_log("head imu calibration dropped: not finite");
+    return;
+  }
+  if (std::fabs(v[6]) > kCalibrationGyroBiasLimit || std::fabs(v[7]) > kCalibrationGyroBiasLimit ||
+      std::fabs(v[8]) > kCalibrationGyroBiasLimit) {
+    tracking_log("head imu calibration dropped: gyro bias out of range");
     return;
   }
   {
@@ -379,30 +409,43 @@ float imu_temperature_from_raw(int16_t raw, int chip_id) {
 }
 
 vec3 temperature_bias_interpolate(const std::vector<TemperatureBias>& table, float temperature) {
-  TemperatureBias nearest{};
-  TemperatureBias second{};
-  float nearest_distance = 9999.0f;
-  float second_distance = 9999.0f;
+  const TemperatureBias* nearest = nullptr;
+  const TemperatureBias* below = nullptr;  // the warmest entry at or below
+  const TemperatureBias* above = nullptr;  // the coolest entry at or above
+  float nearest_distance = INFINITY;
+  float below_t = -INFINITY;
+  float above_t = INFINITY;
   for (const TemperatureBias& entry : table) {
-    const float distance = std::fabs(entry.temperature - temperature);
+    const float t = entry.temperature;
+    const float distance = std::fabs(t - temperature);
     if (distance < nearest_distance) {
-      second = nearest;
-      second_distance = nearest_distance;
-      nearest = entry;
+      nearest = &entry;
       nearest_distance = distance;
-    } else if (distance < second_distance) {
-      second = entry;
-      second_distance = distance;
+    }
+    if (t <= temperature && (below == nullptr || t > below_t)) {
+      below = &entry;
+      below_t = t;
+    }
+    if (t >= temperature && (above == nullptr || t < above_t)) {
+      above = &entry;
+      above_t = t;
     }
   }
-  // 0 °C marks "no second entry"; a real entry at exactly 0 °C is not used.
-  if (second.temperature != 0.0f && second.temperature != nearest.temperature) {
-    const float k =
-        (temperature - nearest.temperature) / (second.temperature - nearest.temperature);
-    return vec3{nearest.x + (second.x - nearest.x) * k, nearest.y + (second.y - nearest.y) * k,
-                nearest.z + (second.z - nearest.z) * k};
+  if (nearest == nullptr) {
+    return vec3{0.0f, 0.0f, 0.0f};
   }
-  return vec3{nearest.x, nearest.y, nearest.z};
+  // Outside the table the bias holds at the nearest end: a line through two
+  // entries extrapolated away from them can reach any rate.  Between two
+  // entries too close for a slope, the nearest holds as well; an entry at
+  // exactly 0 °C is never interpolated with (0 °C marks "no entry").
+  if (below == nullptr || above == nullptr || below == above ||
+      above->temperature - below->temperature < kMinTemperatureGap || below->temperature == 0.0f ||
+      above->temperature == 0.0f) {
+    return vec3{nearest->x, nearest->y, nearest->z};
+  }
+  const float k = (temperature - below->temperature) / (above->temperature - below->temperature);
+  return vec3{below->x + (above->x - below->x) * k, below->y + (above->y - below->y) * k,
+              below->z + (above->z - below->z) * k};
 }
 
 head_imu_device* head_imu_create(head_imu_module& m) {
@@ -547,6 +590,13 @@ bool head_imu_feed_fusion(uint64_t time_ns, head_imu_device* device, float ax, f
   const vec3 gyro{gx, gy, gz};
   OsMutexGuard guard(&device->fusion_lock);
   m_imu_3dof* f = &device->fusion;
+  // Finite samples can still overflow the step's squares; such a sample
+  // would leave the orientation NaN for good.
+  if (!std::isfinite(m_vec3_len_sqrd(accel)) ||
+      !std::isfinite(m_vec3_len_sqrd(m_vec3_sub(gyro, f->gyro_bias)))) {
+    tracking_log("head imu sample dropped: out of range");
+    return false;
+  }
   const uint64_t floor = fusion_floor(f);
   if (f->has_first_sample && time_ns > floor && time_ns - floor > kFusionGapLimitNs) {
     // One step over a long silence would turn the orientation by whatever
@@ -554,17 +604,36 @@ bool head_imu_feed_fusion(uint64_t time_ns, head_imu_device* device, float ax, f
     reseed_locked(f, time_ns, accel, gyro, kRawReseedCounter);
     return true;
   }
+  const m_imu_3dof before = *f;
   m_imu_3dof_update(f, std::max(time_ns, floor), &accel, &gyro, temperature);
+  if (!finite_state(*f)) {
+    // Never keep a state that no later sample can bring back.
+    *f = before;
+    tracking_log("head imu sample dropped: the step was not finite");
+    return false;
+  }
   return true;
 }
 
 bool head_imu_push_quaternion(head_imu_module& m, uint64_t time_us, head_imu_device* device,
                               float x, float y, float z, float w) {
-  const uint64_t now = m.clock.get_ns(CLOCK_MONOTONIC);
-  const uint64_t device_ns = time_us * 1000;
-  const int64_t offset = static_cast<int64_t>(now - device_ns);
-  m.current_offset = std::min(m.current_offset, offset);
-  const uint64_t time_ns = device_ns + static_cast<uint64_t>(m.current_offset);
+  if (time_us > kMaxQuaternionTimeUs) {
+    return false;
+  }
+  // Both below 2^62: every sum and difference here stays in range.
+  const int64_t now =
+      static_cast<int64_t>(std::min<uint64_t>(m.clock.get_ns(CLOCK_MONOTONIC), uint64_t{1} << 62));
+  const int64_t device_ns = static_cast<int64_t>(time_us * 1000);
+  const int64_t offset = now - device_ns;
+  if (m.current_offset == INT64_MAX || offset - m.current_offset > kOffsetSpreadLimitNs) {
+    m.offsets.clear();
+    m.current_offset = offset;
+  } else {
+    m.current_offset = std::min(m.current_offset, offset);
+  }
+  // Never later than the host clock, which the fusion clock follows.
+  const uint64_t time_ns =
+      static_cast<uint64_t>(std::clamp<int64_t>(device_ns + m.current_offset, 0, now));
 
   const quat q{x, y, z, w};
   if (!m.quaternion_history.empty()) {

@@ -26,6 +26,7 @@ namespace vistrelle::tracking {
 // shorter record is dropped with a log line.
 enum head_imu_message_type : uint32_t {
   // floats a, b, c, d at 8..20, u64 time (µs) at 24: orientation (a, c, -b, d).
+  // Times beyond 2^52 µs are dropped.
   HEAD_IMU_MESSAGE_QUATERNION = 1,
   // As 1, with the time scaled by 22.1545.
   HEAD_IMU_MESSAGE_QUATERNION_SCALED = 2,
@@ -36,7 +37,8 @@ enum head_imu_message_type : uint32_t {
   HEAD_IMU_MESSAGE_UNUSED = 5,
   HEAD_IMU_MESSAGE_SECONDARY_ACCEL = 6,  // 12 bytes at 8, int16 x, y, z first
   HEAD_IMU_MESSAGE_SECONDARY_GYRO = 7,   // int16 gyro[3] at 8, u32 time at 16
-  // 9 floats at 8: accel bias x, y, z, accel scale x, y, z, gyro bias x, y, z.
+  // 9 floats at 8: accel bias x, y, z, accel scale x, y, z, gyro bias x, y, z;
+  // dropped when one is not finite or a gyro bias is beyond 3 rad/s.
   HEAD_IMU_MESSAGE_CALIBRATION = 8,
   HEAD_IMU_MESSAGE_BIAS_FACTORY = 9,  // TemperatureBias at 8
   HEAD_IMU_MESSAGE_BIAS_USER = 10,    // TemperatureBias at 8
@@ -153,11 +155,16 @@ void head_imu_process_message(head_imu_module& m, const uint8_t* record, size_t 
                               head_imu_device* device);
 // Feeds one sample on the monotonic time base.  A time before the last fed
 // one is held at it (a zero step); a gap beyond the limit re-seeds instead.
+// A sample whose step would leave the state non-finite is dropped (false).
 bool head_imu_feed_fusion(uint64_t time_ns, head_imu_device* device, float ax, float ay, float az,
                           float gx, float gy, float gz, float temperature);
-// Called with the fusion lock held.
+// Called with the fusion lock held.  The record is stamped on the host clock
+// through the offset estimate, never later than now; an estimate that would
+// stamp a record more than a second in the past starts again from it.
 bool head_imu_push_quaternion(head_imu_module& m, uint64_t time_us, head_imu_device* device,
                               float x, float y, float z, float w);
+// Linear between the two entries that bracket the temperature; outside the
+// table, or between entries less than 0.1 °C apart, the nearest entry's bias.
 vec3 temperature_bias_interpolate(const std::vector<TemperatureBias>& table, float temperature);
 
 float imu_accel_raw_scale(int16_t raw);

@@ -2,31 +2,83 @@
 // queues, and the application delegate on top.
 
 #include <QApplication>
+#include <QPointer>
+#include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/app_delegate.h"
-#include "base/settings/settings_keys.h"
 #include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
+#include "base/settings/settings_keys.h"
+#include "cloud/http/orvex_alamofire_manager.h"
 #include "platform/dispatch/runtime.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/message/logging_transient_message.h"
+#include "platform/message/transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
+#include "sim/hid/sim_hid_bus.h"
 #include "ui/home_window.h"
+#include "ui/light_palette.h"
+#include "ui/popover.h"
 #include "ui/qt_main_queue.h"
 #include "ui/qt_status_item.h"
+#include "ui/toast_transient_message.h"
+
+namespace {
+
+// The HID back-end, chosen once before anything opens a device:
+// "--hid-backend=sim" runs on the simulated bus (nothing plugged until a
+// simulated device is), "--hid-backend=hidraw" or nothing on the system's
+// hidraw nodes.  False for any other value.
+bool chooseHidBackend(int argc, char** argv) {
+  constexpr std::string_view kOption = "--hid-backend=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument.substr(0, kOption.size()) != kOption) continue;
+    const std::string_view value = argument.substr(kOption.size());
+    if (value == "sim") {
+      vistrelle::hid::HidBackend::install(vistrelle::sim::SimHidBus::create());
+    } else if (value != "hidraw") {
+      std::fprintf(stderr, "vistrelle: unknown HID back-end \"%.*s\" (sim or hidraw)\n",
+                   static_cast<int>(value.size()), value.data());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vistrelle;
   // Before any thread exists, so that every thread inherits the mask and the
   // termination signals reach the main queue instead of killing the process.
   TerminationSignals::blockInThisThread();
+  if (!chooseHidBackend(argc, argv)) return 2;
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("Vistrelle");
   // Closing the window does not end a status-bar application.
   QApplication::setQuitOnLastWindowClosed(false);
+  // The panels are drawn for a light appearance, whatever the desktop's theme.
+  ui::applyLightPalette(application);
 
   auto mainQueue = std::make_shared<ui::QtMainQueue>();
   dispatch::Runtime runtime(mainQueue);
+
+  // Until the toast takes them, transient messages go to the text log.
+  const auto logMessages = std::make_shared<message::LoggingTransientMessage>(
+      [](const std::string& line) { OrvexLog::logMessage(line); });
+  message::TransientMessage::install(logMessages);
+
+  // The HTTP layer's worker thread starts with its first request; its stop
+  // comes among the subsystems' stops, before the runtime's threads end.
+  auto http = std::make_shared<cloud::OrvexAlamofireManager>();
+  cloud::OrvexAlamofireManager::setShared(http);
+  const dispatch::StopRegistration httpStop =
+      runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
@@ -38,16 +90,29 @@ int main(int argc, char** argv) {
 
   ui::QtStatusItem statusItem;
   AppDelegate* delegatePointer = nullptr;
+  ui::Popover popover(&statusItem, [&delegatePointer] { delegatePointer->terminate(); });
+  QPointer<ui::HomeWindow> homeWindow;
   AppDelegate delegate(AppServices{mainQueue,
                                    &defaults,
                                    &statusItem,
-                                   [&delegatePointer]() -> std::unique_ptr<AppWindow> {
-                                     return std::make_unique<ui::HomeWindow>([&delegatePointer] {
-                                       return delegatePointer->windowShouldCloseAndQuit();
-                                     });
+                                   [&delegatePointer, &homeWindow]() -> std::unique_ptr<AppWindow> {
+                                     auto window =
+                                         std::make_unique<ui::HomeWindow>([&delegatePointer] {
+                                           return delegatePointer->windowShouldCloseAndQuit();
+                                         });
+                                     homeWindow = window.get();
+                                     return window;
                                    },
-                                   {}});
+                                   {},
+                                   &popover});
   delegatePointer = &delegate;
+
+  // Texts from below the user interface become toasts over the main window's
+  // current content.
+  message::TransientMessage::install(
+      std::make_shared<ui::ToastTransientMessage>([&homeWindow]() -> QWidget* {
+        return homeWindow ? homeWindow->currentContentWidget() : nullptr;
+      }));
 
   TerminationSignals terminationSignals(runtime.reactor(), mainQueue,
                                         [&delegate](int) { delegate.terminate(); });
@@ -57,5 +122,13 @@ int main(int argc, char** argv) {
                    [&delegate] { delegate.applicationWillTerminate(); });
 
   mainQueue->post([&delegate] { delegate.applicationDidFinishLaunching(); });
-  return mainQueue->run();
+  const int status = mainQueue->run();
+  // The toasts go with the window; later texts go to the text log again.
+  message::TransientMessage::install(logMessages);
+  // In order: the delegate's exit clean-up has run (aboutToQuit), then the
+  // subsystems stop, latest started first, then the runtime's threads; the
+  // objects above are destroyed after that.
+  runtime.runStops();
+  runtime.stop();
+  return status;
 }

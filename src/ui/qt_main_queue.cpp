@@ -8,7 +8,9 @@
 
 namespace vistrelle::ui {
 
-QtMainQueue::QtMainQueue() : context_(new QObject()) {}
+QtMainQueue::QtMainQueue(std::chrono::milliseconds longestTimer)
+    : longestTimer_(std::clamp(longestTimer, std::chrono::milliseconds(1), kLongestTimer)),
+      context_(new QObject()) {}
 
 QtMainQueue::~QtMainQueue() {
   delete context_;
@@ -22,12 +24,22 @@ dispatch::DelayedTask QtMainQueue::postAt(dispatch::TimePoint deadline, dispatch
   auto [handle, guarded] = dispatch::DelayedTask::guard(std::move(task));
   // Timers belong to the GUI thread: arm it there, measuring the delay then.
   post([this, deadline, guarded = std::move(guarded)]() mutable {
-    const auto remaining = deadline - now();
-    const int ms = static_cast<int>(std::clamp<int64_t>(
-        std::chrono::ceil<std::chrono::milliseconds>(remaining).count(), 0, INT32_MAX));
-    QTimer::singleShot(ms, Qt::PreciseTimer, context_, std::move(guarded));
+    armTimer(deadline, std::move(guarded));
   });
   return handle;
+}
+
+void QtMainQueue::armTimer(dispatch::TimePoint deadline, dispatch::Task task) {
+  const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now());
+  if (remaining > longestTimer_) {
+    QTimer::singleShot(longestTimer_, Qt::PreciseTimer, context_,
+                       [this, deadline, task = std::move(task)]() mutable {
+                         armTimer(deadline, std::move(task));
+                       });
+    return;
+  }
+  QTimer::singleShot(std::max(remaining, std::chrono::milliseconds(0)), Qt::PreciseTimer, context_,
+                     std::move(task));
 }
 
 dispatch::TimePoint QtMainQueue::now() const {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
+#include <climits>
 
 #include "platform/dispatch/main_queue.h"
 
@@ -10,7 +12,11 @@ namespace vistrelle::ui {
 // GUI thread, deadlines use precise Qt timers.
 class QtMainQueue final : public dispatch::MainQueue {
  public:
-  QtMainQueue();
+  // The longest span one Qt timer can wait (an int of milliseconds, 24.8
+  // days); longer delays wait in such steps.
+  static constexpr std::chrono::milliseconds kLongestTimer{INT_MAX};
+
+  explicit QtMainQueue(std::chrono::milliseconds longestTimer = kLongestTimer);
   ~QtMainQueue() override;
 
   void post(dispatch::Task task) override;
@@ -24,7 +30,11 @@ class QtMainQueue final : public dispatch::MainQueue {
   void quit(int status = 0) override;
 
  private:
+  // On the GUI thread: a timer for `deadline`, or for the first step to it.
+  void armTimer(dispatch::TimePoint deadline, dispatch::Task task);
+
   const std::string label_ = "main";
+  const std::chrono::milliseconds longestTimer_;
   QObject* context_;  // lives on the GUI thread
 };
 

@@ -22,21 +22,30 @@ using device::GlassCommandReport;
 
 class RecordingCompanion : public device::CompanionLink {
  public:
-  void changeImmersion(int32_t level) override { immersions.push_back(level); }
-  void setImuId(int64_t imuId) override { imuIds.push_back(imuId); }
+  void setImu_id(int64_t imuId) override { imuIds.push_back(imuId); }
   void setOffsetDict(const Value::Map& dict) override { offsetDicts.push_back(dict); }
   void sendTextMessageWithDict(const Value::Map& message) override { messages.push_back(message); }
+  device::BiasCollector* biasTable() override { return &table; }
 
-  std::vector<int32_t> immersions;
+  device::BiasCollector table;
   std::vector<int64_t> imuIds;
   std::vector<Value::Map> offsetDicts;
   std::vector<Value::Map> messages;
+};
+
+// Stands in for the command layer.
+class RecordingStore : public device::ImmersionStore {
+ public:
+  void changeImmersion(int32_t value) override { immersions.push_back(value); }
+  std::vector<int32_t> immersions;
 };
 
 // Glasses on a virtual clock, their input reports parsed as the HID monitor
 // parses them.
 class SimGlassesTest : public ::testing::Test {
  protected:
+  SimGlassesTest() { parser_.setImmersionStore(store_); }
+
   void plugIn(SimGlassesModel model) {
     generation_ = model.generation;
     glasses_ = SimGlasses::create(std::move(model), executor_, [this](std::span<const uint8_t> r) {
@@ -54,12 +63,13 @@ class SimGlassesTest : public ::testing::Test {
     return glasses_->receiveOutputReport(report);
   }
 
-  std::vector<device::BiasRecord> biasRecords() { return companion_.biasTable().biasArray(); }
+  std::vector<device::BiasRecord> biasRecords() { return companion_->table.biasArray(); }
 
   std::shared_ptr<dispatch::VirtualExecutor> executor_ =
       std::make_shared<dispatch::VirtualExecutor>();
   NotificationCenter center_;
-  RecordingCompanion companion_;
+  std::shared_ptr<RecordingCompanion> companion_ = std::make_shared<RecordingCompanion>();
+  std::shared_ptr<RecordingStore> store_ = std::make_shared<RecordingStore>();
   device::WearThresholds thresholds_;
   device::GlassReport parser_{center_, companion_, thresholds_, [](std::string_view) {}};
   int32_t generation_ = 0;
@@ -79,9 +89,9 @@ TEST_F(SimGlassesTest, RepliesParseBackToTheConfiguredValues) {
   for (const auto& model :
        {SimGlassesModel::secondGeneration(), SimGlassesModel::secondGenerationPro()}) {
     SCOPED_TRACE(model.productName);
-    companion_.biasTable().reset();
-    companion_.imuIds.clear();
-    companion_.offsetDicts.clear();
+    companion_->table.reset();
+    companion_->imuIds.clear();
+    companion_->offsetDicts.clear();
     outputs_.clear();
     SimGlassesModel configured = model;
     for (size_t i = 0; i < configured.userBias.size(); ++i) {
@@ -109,10 +119,10 @@ TEST_F(SimGlassesTest, RepliesParseBackToTheConfiguredValues) {
 
     EXPECT_EQ(thresholds_.get(), (std::pair{configured.wearThreshold1, configured.wearThreshold2}));
     EXPECT_EQ(device::GlassReport::versionText(outputs_[1]), upper(configured.versionText));
-    EXPECT_EQ(companion_.imuIds, std::vector<int64_t>{configured.imuIdByte});
+    EXPECT_EQ(companion_->imuIds, std::vector<int64_t>{configured.imuIdByte});
 
-    ASSERT_EQ(companion_.offsetDicts.size(), 1u);
-    const Value offsets(companion_.offsetDicts[0]);
+    ASSERT_EQ(companion_->offsetDicts.size(), 1u);
+    const Value offsets(companion_->offsetDicts[0]);
     const auto& values = *offsets["value"].asList();
     ASSERT_EQ(values.size(), 6u);
     for (size_t i = 0; i < 6; ++i) {
@@ -129,8 +139,8 @@ TEST_F(SimGlassesTest, RepliesParseBackToTheConfiguredValues) {
       expected.push_back({2, static_cast<uint8_t>(i * 20), 20, e.temperature, e.x, e.y, e.z});
     }
     EXPECT_EQ(biasRecords(), expected);
-    EXPECT_EQ(companion_.biasTable().biasCount(), 14);
-    EXPECT_TRUE(companion_.biasTable().isComplete());
+    EXPECT_EQ(companion_->table.biasCount(), 14);
+    EXPECT_TRUE(companion_->table.isComplete());
     received_.clear();
   }
 }
@@ -334,6 +344,26 @@ TEST_F(SimGlassesTest, FirstGenerationStreamsItsQuaternionOnceAttached) {
   EXPECT_EQ(received_.size(), 1000u);
 }
 
+TEST_F(SimGlassesTest, ImuRatesAreHeldWithinTheirBounds) {
+  struct Row {
+    double hz;
+    size_t reportsIn1ms;
+  };
+  const Row rows[] = {{NAN, 0}, {0, 0}, {-5, 0}, {INFINITY, 1000}, {1e9, 1000}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.hz);
+    received_.clear();
+    auto model = SimGlassesModel::firstGeneration();
+    model.imuRateHz = row.hz;
+    plugIn(model);
+    executor_->advanceBy(1ms);
+    EXPECT_EQ(received_.size(), row.reportsIn1ms);
+    glasses_->detach();
+  }
+  EXPECT_THROW(glasses_->setImuRate(NAN), std::invalid_argument);
+  EXPECT_EQ(glasses_->model().imuRateHz, 1e9) << "the refused rate changed nothing";
+}
+
 TEST_F(SimGlassesTest, SecondGenerationStreamsBetweenOpenAndClose) {
   auto model = SimGlassesModel::secondGeneration();
   model.imuRateHz = 250;
@@ -366,9 +396,9 @@ TEST_F(SimGlassesTest, ScriptedEventsReachTheirConsumers) {
   glasses_->raiseCompanionEvent(2);
   glasses_->raiseDisplayStatus(1);
   executor_->runUntilIdle();
-  EXPECT_EQ(companion_.immersions, std::vector<int32_t>{90});
+  EXPECT_EQ(store_->immersions, std::vector<int32_t>{90});
   EXPECT_EQ(glasses_->state().immersion, 90);
-  EXPECT_EQ(companion_.messages, (std::vector<Value::Map>{{{"type", 1}}}));
+  EXPECT_EQ(companion_->messages, (std::vector<Value::Map>{{{"type", 1}}}));
   EXPECT_EQ(statuses, std::vector<int64_t>{1});
   EXPECT_TRUE(glasses_->commandLog().empty());
 }
@@ -405,8 +435,8 @@ TEST_F(SimGlassesTest, FaultKnobs) {
   executor_->runUntilIdle();
   ASSERT_EQ(received_.size(), 3u);
   EXPECT_EQ(received_[2].size(), 40u);
-  ASSERT_EQ(companion_.offsetDicts.size(), 1u);
-  EXPECT_EQ((*Value(companion_.offsetDicts[0])["value"].asList())[0].doubleOr(-1), 0.0);
+  ASSERT_EQ(companion_->offsetDicts.size(), 1u);
+  EXPECT_EQ((*Value(companion_->offsetDicts[0])["value"].asList())[0].doubleOr(-1), 0.0);
 
   // Wrong length field: a version reply that claims to be an IMU report.
   SimReportFault wrongLength;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -206,23 +207,28 @@ TEST_F(HeadImu, OffsetLinearInTemperatureIsCancelledBetweenEntries) {
   }
 }
 
-TEST(TemperatureBiasInterpolate, NearestTwoEntriesAndTheZeroSentinel) {
+TEST(TemperatureBiasInterpolate, BetweenBracketingEntriesHeldOutsideAndTheZeroSentinel) {
   const std::vector<TemperatureBias> two = {{20.0f, 0.01f, 0.0f, 0.0f}, {40.0f, 0.03f, 0.0f, 0.0f}};
   const std::vector<TemperatureBias> one = {{33.0f, 0.02f, -0.01f, 0.005f}};
   const std::vector<TemperatureBias> with_zero = {{10.0f, 0.01f, 0.0f, 0.0f},
                                                   {0.0f, 0.05f, 0.0f, 0.0f}};
-  // Nearest 40 then 20, 30 beyond: the walk must keep the true second.
+  // Unordered: the walk must find the entries on either side.
   const std::vector<TemperatureBias> three = {
       {40.0f, 0.03f, 0.0f, 0.0f}, {10.0f, 0.0f, 0.0f, 0.0f}, {30.0f, 0.02f, 0.0f, 0.0f}};
+  // Too close for a slope: the nearest holds.
+  const std::vector<TemperatureBias> close = {{30.0f, 0.001f, 0.0f, 0.0f},
+                                              {30.01f, 0.011f, 0.0f, 0.0f}};
   struct Case {
     const std::vector<TemperatureBias>* table;
     float celsius;
     float x;
   };
   const Case cases[] = {
-      {&two, 30.0f, 0.02f},      {&two, 50.0f, 0.04f},    {&two, 10.0f, 0.0f},
+      {&two, 30.0f, 0.02f},      {&two, 50.0f, 0.03f},    {&two, 10.0f, 0.01f},
       {&two, 20.0f, 0.01f},      {&one, -5.0f, 0.02f},    {&one, 55.0f, 0.02f},
       {&with_zero, 8.0f, 0.01f}, {&three, 38.0f, 0.028f}, {&three, 31.0f, 0.021f},
+      {&three, 15.0f, 0.005f},   {&three, 59.0f, 0.03f},  {&close, 45.0f, 0.011f},
+      {&close, 30.004f, 0.001f}, {&close, 10.0f, 0.001f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.table->size() << " entries at " << c.celsius);
@@ -232,6 +238,78 @@ TEST(TemperatureBiasInterpolate, NearestTwoEntriesAndTheZeroSentinel) {
   EXPECT_FLOAT_EQ(b.y, -0.01f);
   EXPECT_FLOAT_EQ(b.z, 0.005f);
   EXPECT_EQ(temperature_bias_interpolate({}, 30.0f).x, 0.0f);
+}
+
+// Hostile or broken input before a plain 1 rad/s stream: the orientation stays
+// finite and turns at the gyro's rate afterwards.
+TEST_F(HeadImu, HostileInputKeepsTheFusionFiniteAndTurning) {
+  const quat identity{0.0f, 0.0f, 0.0f, 1.0f};
+  struct Case {
+    const char* name;
+    std::function<void()> prelude;
+  };
+  const Case cases[] = {
+      {"huge calibration gyro bias, then second-sensor samples",
+       [this] {
+         push(messages::calibration({0, 0, 0, 1, 1, 1, -1.06e37f, 0.0f, 0.0f}));
+         push(messages::secondary_accel(0, 512, 0));
+         for (uint32_t i = 0; i < 20; i++) {
+           clock_.advance(kMsNs);
+           push(messages::secondary_gyro(10, 20, 30, i));
+         }
+       }},
+      {"factory entries 0.01 degrees apart, read 15 degrees away",
+       [this] {
+         push(messages::bias(HEAD_IMU_MESSAGE_BIAS_FACTORY, 30.0f, 0.001f, 0.0f, 0.0f));
+         push(messages::bias(HEAD_IMU_MESSAGE_BIAS_FACTORY, 30.01f, 0.011f, 0.0f, 0.0f));
+       }},
+      {"one quaternion from far ahead among normal ones",
+       [this, identity] {
+         uint64_t time_us = 5000000;
+         for (uint64_t ahead : {0ull, 0ull, 1000000000000000ull, 0ull, 0ull, 0ull}) {
+           clock_.advance(kMsNs);
+           time_us += 1000;
+           push(messages::orientation(identity, time_us + ahead));
+         }
+       }},
+      {"scaled quaternion time at the top of the range",
+       [this, identity] {
+         push(messages::orientation(identity, 5000000));
+         clock_.advance(kMsNs);
+         push(messages::quaternion(HEAD_IMU_MESSAGE_QUATERNION_SCALED, 0, 0, 0, 1, UINT64_MAX));
+         clock_.advance(kMsNs);
+         push(messages::orientation(identity, 5001000));
+       }},
+      {"float samples whose gyro overflows the step",
+       [this] {
+         const float accel[3] = {0.0f, 1.0f, 0.0f};
+         const float gyro[3] = {0.0f, 3e38f, 3e38f};
+         for (int i = 0; i < 5; i++) {
+           clock_.advance(kMsNs);
+           push(messages::float_sample(accel, gyro, 30.0f));
+         }
+       }},
+  };
+  int16_t gyro[3];
+  body_to_raw_gyro(0, 819, 0, gyro);
+  const float rate = 819 * kGyroLsb;  // 1.0 rad/s about body +Y
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    stopHeadIMU(*module_);
+    module_ = std::make_unique<head_imu_module>(clock_);
+    ASSERT_TRUE(startHeadIMU(*module_));
+    c.prelude();
+    quat before = orientation();
+    if (!map_quat(before).coeffs().allFinite()) {
+      ADD_FAILURE() << "not finite after the prelude";
+      continue;
+    }
+    raw_stream(1001, gyro, temperature_raw(45.0f));
+    quat after = orientation();
+    EXPECT_TRUE(map_quat(after).coeffs().allFinite());
+    EXPECT_NEAR(rotation_distance(before, after), rate * 1.0f, 0.02f);
+    EXPECT_LE(fusion().last.timestamp_ns, clock_.monotonic.load());
+  }
 }
 
 TEST_F(HeadImu, UserTableBranches) {

@@ -6,13 +6,24 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 
 #include "platform/settings/user_directories.h"
 
 namespace vistrelle {
+
+namespace {
+struct DocumentsCache {
+  std::mutex mutex;
+  bool resolved = false;
+  std::string key;
+  std::string documents;
+};
+}  // namespace
 
 const char* logNameText(LogName name) {
   switch (name) {
@@ -29,7 +40,22 @@ const char* logNameText(LogName name) {
 OrvexLog::OrvexLog() : OrvexLog(Options{}) {}
 
 OrvexLog::OrvexLog(Options options) : options_(std::move(options)) {
-  if (!options_.documentsDir) options_.documentsDir = [] { return UserDirectories::documents(); };
+  if (!options_.documentsDir) {
+    // Resolving the Documents folder reads user-dirs.dirs; do it once per
+    // home and configuration folder rather than for every line.
+    options_.documentsDir = [cache = std::make_shared<DocumentsCache>()] {
+      const char* home = std::getenv("HOME");
+      const char* config = std::getenv("XDG_CONFIG_HOME");
+      std::string key = std::string(home ? home : "") + '\n' + (config ? config : "");
+      std::lock_guard lock(cache->mutex);
+      if (!cache->resolved || cache->key != key) {
+        cache->documents = UserDirectories::documents();
+        cache->key = std::move(key);
+        cache->resolved = true;
+      }
+      return cache->documents;
+    };
+  }
   if (!options_.now) options_.now = [] { return std::chrono::system_clock::now(); };
   if (!options_.console) {
     options_.console = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
@@ -52,7 +78,10 @@ std::string OrvexLog::folder() const {
 }
 
 bool OrvexLog::ensureFolder() {
-  const std::string path = folder();
+  return ensureFolder(folder());
+}
+
+bool OrvexLog::ensureFolder(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
   std::string error;
@@ -65,8 +94,9 @@ bool OrvexLog::ensureFolder() {
 }
 
 std::string OrvexLog::filePath(LogName name) {
-  ensureFolder();
-  return options_.documentsDir() + "/.OrvexSpace/orvex_log_" + logNameText(name) + ".log";
+  const std::string path = folder();
+  ensureFolder(path);
+  return path + "/orvex_log_" + logNameText(name) + ".log";
 }
 
 std::string OrvexLog::timestamp() const {

@@ -54,6 +54,7 @@ class OrvexLog {
   std::string folder() const;
   std::string filePath(LogName name);
   bool ensureFolder();
+  bool ensureFolder(const std::string& path);
   // "yyyy-MM-dd HH:mm:ss" in the local time zone.
   std::string timestamp() const;
 

@@ -1,7 +1,6 @@
 #include "base/timer/gcx_timer.h"
 
 #include <chrono>
-#include <cmath>
 
 #include "platform/dispatch/runtime.h"
 
@@ -34,7 +33,11 @@ std::string GCXTimer::start(Task task, double start, double interval, bool repea
 
 std::string GCXTimer::startWithId(TaskWithId task, double start, double interval, bool repeats,
                                   bool async) {
-  if (!task || !(start >= 0) || (repeats && !(interval > 0)) || !std::isfinite(start)) return "";
+  // The bounds also keep the conversion to nanoseconds in range.
+  if (!task || !(start >= 0 && start <= kMaxSeconds) ||
+      (repeats && !(interval > 0 && interval <= kMaxSeconds))) {
+    return "";
+  }
   const dispatch::ExecutorPtr& queue = async ? globalQueue_ : mainQueue_;
   auto source = dispatch::TimerSource::create(queue);
   std::string identifier;

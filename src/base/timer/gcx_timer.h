@@ -30,8 +30,13 @@ class GCXTimer {
   // The process' registry on the runtime's main and global queues.
   static GCXTimer& shared();
 
+  // Longest start delay or repeat interval accepted, in seconds (30 days):
+  // beyond it a task is more likely a unit mistake than a plan.
+  static constexpr double kMaxSeconds = 30.0 * 24 * 60 * 60;
+
   // Class-level calls on the shared registry.  The empty id means refused: no
-  // task, a negative start, or a repeating task without a positive interval.
+  // task, a start that is negative, not a number or beyond kMaxSeconds, or a
+  // repeating task whose interval is not positive or beyond kMaxSeconds.
   static std::string execTask(Task task, double start, double interval, bool repeats, bool async) {
     return shared().start(std::move(task), start, interval, repeats, async);
   }

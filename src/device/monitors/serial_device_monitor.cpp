@@ -1,5 +1,6 @@
 #include "device/monitors/serial_device_monitor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <unordered_set>
@@ -76,12 +77,17 @@ void SerialDeviceMonitor::start() {
   } leave{loop_};
   for (;;) {
     poll();
-    float seconds = portUsageIntervalTime();
-    if (!std::isfinite(seconds) || seconds < 0) seconds = kDefaultInterval;
-    auto interval = std::chrono::duration_cast<dispatch::Nanos>(
-        std::chrono::duration<double>(static_cast<double>(seconds)));
-    if (loop_.waitForStop(interval)) return;
+    if (loop_.waitForStop(waitBetweenPolls(portUsageIntervalTime()))) return;
   }
+}
+
+dispatch::Nanos SerialDeviceMonitor::waitBetweenPolls(float seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) seconds = kDefaultInterval;
+  // Bounded before the conversion: a float can hold far more nanoseconds than
+  // the duration can.
+  seconds = std::min(seconds, kMaxInterval);
+  return std::chrono::duration_cast<dispatch::Nanos>(
+      std::chrono::duration<double>(static_cast<double>(seconds)));
 }
 
 void SerialDeviceMonitor::stop() {

@@ -22,6 +22,8 @@ class SerialDeviceMonitor {
   static constexpr const char* kAdded = "SerialDeviceAdded";
   static constexpr const char* kRemoved = "SerialDeviceRemoved";
   static constexpr float kDefaultInterval = 0.25f;
+  // Longest wait between polls, in seconds (a day).
+  static constexpr float kMaxInterval = 86400.0f;
 
   using Filter = std::function<std::vector<SerialDevice>(const std::vector<SerialDevice>&)>;
   using LogSink = std::function<void(std::string_view)>;
@@ -42,9 +44,12 @@ class SerialDeviceMonitor {
   // The ports seen at the last poll.
   std::vector<SerialDevice> serialDevices() const;
   void setSerialDevices(std::vector<SerialDevice> devices);
-  // Seconds between polls; a negative or non-finite value waits the default.
+  // Seconds between polls; a negative or non-finite value waits the default,
+  // one beyond kMaxInterval waits kMaxInterval.
   float portUsageIntervalTime() const;
   void setPortUsageIntervalTime(float seconds);
+  // The wait between polls for an interval setting, by the rule above.
+  static dispatch::Nanos waitBetweenPolls(float seconds);
   // Applied to every poll's list before it is compared; empty means none.
   Filter filterDevices() const;
   void setFilterDevices(Filter filter);

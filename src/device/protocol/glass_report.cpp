@@ -36,9 +36,40 @@ bool quat_is_valid(float q0, float q1, float q2, float q3) {
   return !(q0 == 0 && q1 == 0 && q2 == 0 && q3 == 0);
 }
 
-GlassReport::GlassReport(NotificationCenter& center, CompanionLink& companion,
+GlassReport::GlassReport(NotificationCenter& center, std::shared_ptr<CompanionLink> companion,
                          WearThresholds& thresholds, LogSink log)
-    : center_(center), companion_(&companion), thresholds_(thresholds), log_(std::move(log)) {}
+    : center_(center),
+      companion_(companion ? std::move(companion) : CompanionLink::none()),
+      thresholds_(thresholds),
+      log_(std::move(log)) {}
+
+void GlassReport::setCompanionLink(std::shared_ptr<CompanionLink> link) {
+  if (!link) link = CompanionLink::none();
+  {
+    std::lock_guard lock(installMutex_);
+    companion_.swap(link);
+  }
+  // The old link is released here, outside the lock: its destructor may
+  // install again.
+}
+
+std::shared_ptr<CompanionLink> GlassReport::companionLink() const {
+  std::lock_guard lock(installMutex_);
+  return companion_;
+}
+
+void GlassReport::setImmersionStore(std::shared_ptr<ImmersionStore> store) {
+  {
+    std::lock_guard lock(installMutex_);
+    immersion_.swap(store);
+  }
+  // The old store is released outside the lock, as above.
+}
+
+std::shared_ptr<ImmersionStore> GlassReport::immersionStore() const {
+  std::lock_guard lock(installMutex_);
+  return immersion_;
+}
 
 GlassReport& GlassReport::shared() {
   static GlassReport report;
@@ -100,7 +131,7 @@ void GlassReport::parseReply(const GlassInputReport& report, GlassReportOutputs&
     return;
   }
   if (group == 2 && command == 9) {
-    companionLink().changeImmersion(report.u8(12));
+    changeImmersion(report.u8(12));
   } else if (group == 5 && command == 2) {
     thresholds_.set(report.u16(14), report.u16(16));
   } else if (group == 8 && command == 1) {
@@ -111,7 +142,7 @@ void GlassReport::parseReply(const GlassInputReport& report, GlassReportOutputs&
     parseBiasRecord(report);
   } else if (group == 15 && command == 4) {
     if (report.u8(13) == 2) {
-      companionLink().sendTextMessageWithDict(Value::Map{{"type", Value(1)}});
+      companionLink()->sendTextMessageWithDict(Value::Map{{"type", Value(1)}});
     }
   } else if (group == 16 && command == 7) {
     center_.post(kDisplayStatusNotification, Value(unsigned{report.u16(12)}));
@@ -123,7 +154,7 @@ void GlassReport::parseVersion(const GlassInputReport& report, GlassReportOutput
   std::copy_n(report.bytes().begin() + 14, length, outputs.versionText.begin());
   outputs.versionLength = static_cast<uint32_t>(length);
   const uint8_t marker = report.u8(51);
-  companionLink().setImuId(marker == 'p' || marker == 'C' ? marker : 0);
+  companionLink()->setImu_id(marker == 'p' || marker == 'C' ? marker : 0);
 }
 
 void GlassReport::parseOffsets(const GlassInputReport& report) {
@@ -131,7 +162,7 @@ void GlassReport::parseOffsets(const GlassInputReport& report) {
                                     zeroIfNaN(report.f32(48)), zeroIfNaN(report.f32(16)),
                                     zeroIfNaN(report.f32(24)), zeroIfNaN(report.f32(32))};
   Value::List list(values.begin(), values.end());
-  companionLink().setOffsetDict(
+  companionLink()->setOffsetDict(
       Value::Map{{"type", Value(kOffsetMessageType)}, {"value", Value(std::move(list))}});
   log(format("acc_x = %f,acc_y = %f,acc_z = %f", double{values[3]}, double{values[4]},
              double{values[5]}));
@@ -155,8 +186,10 @@ void GlassReport::parseBiasRecord(const GlassInputReport& report) {
       accepted = record;
     }
   }
-  BiasCollector& table = companionLink().biasTable();
-  const int32_t index = table.addReply(accepted);
+  // Held for the whole reply: the table belongs to the link.
+  const std::shared_ptr<CompanionLink> link = companionLink();
+  BiasCollector* table = link->biasTable();
+  const int32_t index = table != nullptr ? table->addReply(accepted) : 0;
   if (accepted) {
     const char* pattern =
         record.kind == 1 ? "IMU bias = (type=%d,offset=%d,len=%d,temp=%f,x,y,z=%f,%f,%f) index = %d"
@@ -164,6 +197,14 @@ void GlassReport::parseBiasRecord(const GlassInputReport& report) {
     log(format(pattern, int{record.kind}, int{record.offset}, int{record.length},
                double{record.temperature}, double{record.x}, double{record.y}, double{record.z},
                index));
+  }
+}
+
+void GlassReport::changeImmersion(int32_t level) {
+  if (const std::shared_ptr<ImmersionStore> store = immersionStore()) {
+    store->changeImmersion(level);
+  } else {
+    log(format("Immersion %d from the glasses not kept: no command layer", level));
   }
 }
 

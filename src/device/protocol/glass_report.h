@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@
 #include "device/protocol/companion_link.h"
 #include "device/protocol/glass_input_report.h"
 #include "device/protocol/glass_report_outputs.h"
+#include "device/protocol/immersion_store.h"
 #include "device/protocol/wear_thresholds.h"
 #include "platform/notify/notification_center.h"
 
@@ -31,6 +33,16 @@ bool quat_is_valid(float q0, float q1, float q2, float q3);
 // for a first-generation IMU report, 42 for a second-generation one, 52 for a
 // reply or event).  parseInputReport runs on one thread at a time (the HID
 // monitor's); the getters may be called from any thread.
+//
+// The companion link and the immersion store are held by shared_ptr and
+// swapped under a lock: each report takes its own references, so the objects
+// it reached stay alive until it is done, and installing, replacing or
+// clearing them from any thread is safe.  Who
+// installs them: the companion server installs itself as the link when it
+// starts (see CompanionLink); the command layer installs itself as the
+// immersion store before it starts the HID monitor.  At shutdown the HID
+// monitor thread is stopped first (main's stop list), so no report is parsed
+// once its installers are gone.
 class GlassReport {
  public:
   using LogSink = std::function<void(std::string_view)>;
@@ -45,9 +57,10 @@ class GlassReport {
   static constexpr size_t kVersionMaxLength = 38;
   static constexpr int64_t kOffsetMessageType = 9998;
 
-  // An empty log sink writes to the application log.
+  // An empty log sink writes to the application log; a null link is
+  // CompanionLink::none().
   explicit GlassReport(NotificationCenter& center = NotificationCenter::defaultCenter(),
-                       CompanionLink& companion = CompanionLink::none(),
+                       std::shared_ptr<CompanionLink> companion = nullptr,
                        WearThresholds& thresholds = WearThresholds::shared(), LogSink log = {});
   GlassReport(const GlassReport&) = delete;
   GlassReport& operator=(const GlassReport&) = delete;
@@ -56,10 +69,14 @@ class GlassReport {
   // getter reads.
   static GlassReport& shared();
 
-  // Connects the companion-application server (which must outlive the
-  // parser, as the process-wide server does).
-  void setCompanionLink(CompanionLink& link) { companion_.store(&link, std::memory_order_release); }
-  CompanionLink& companionLink() const { return *companion_.load(std::memory_order_acquire); }
+  // Connects the companion-application server; nullptr disconnects it
+  // (CompanionLink::none() again).
+  void setCompanionLink(std::shared_ptr<CompanionLink> link);
+  std::shared_ptr<CompanionLink> companionLink() const;
+  // Where immersion changes the glasses report go (the command layer); with
+  // none installed they are logged and dropped.
+  void setImmersionStore(std::shared_ptr<ImmersionStore> store);
+  std::shared_ptr<ImmersionStore> immersionStore() const;
 
   // Decodes one report from glasses of `generation` (1 or 2).
   void parseInputReport(int32_t generation, std::span<const uint8_t> report,
@@ -91,10 +108,14 @@ class GlassReport {
   void parseVersion(const GlassInputReport& report, GlassReportOutputs& outputs);
   void parseOffsets(const GlassInputReport& report);
   void parseBiasRecord(const GlassInputReport& report);
+  void changeImmersion(int32_t level);
   void log(std::string_view line) const;
 
   NotificationCenter& center_;
-  std::atomic<CompanionLink*> companion_;
+  // Guards the two pointers only; nothing is called under it.
+  mutable std::mutex installMutex_;
+  std::shared_ptr<CompanionLink> companion_;
+  std::shared_ptr<ImmersionStore> immersion_;
   WearThresholds& thresholds_;
   LogSink log_;
   std::atomic<int32_t> generation_{0};

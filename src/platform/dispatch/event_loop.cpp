@@ -30,8 +30,7 @@ EventLoop::EventLoop(std::string label)
     : label_(std::move(label)),
       epoll_(epoll_create1(EPOLL_CLOEXEC)),
       wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
-      owner_(std::this_thread::get_id()) {
+      timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
   if (!epoll_ || !wakeFd_ || !timerFd_) throwErrno("event loop set-up");
   epoll_event ev{};
   ev.events = EPOLLIN;
@@ -61,7 +60,7 @@ void EventLoop::post(Task task) {
 DelayedTask EventLoop::postAt(TimePoint deadline, Task task) {
   auto [handle, guarded] = DelayedTask::guard(std::move(task));
   std::lock_guard lock(timerMutex_);
-  timers_.push(Timer{deadline, timerSequence_++, std::move(guarded)});
+  timers_.push(deadline, std::move(guarded), handle);
   if (armedDeadline_.count() < 0 || deadline < armedDeadline_) armTimerFd(deadline);
   return handle;
 }
@@ -112,23 +111,27 @@ void EventLoop::runDueTimers() {
     Task task;
     {
       std::lock_guard lock(timerMutex_);
-      if (timers_.empty()) {
-        armedDeadline_ = TimePoint(-1);
+      if (!timers_.popDue(now(), task)) {
+        if (timers_.empty()) {
+          armedDeadline_ = TimePoint(-1);
+        } else {
+          armTimerFd(timers_.earliest());
+        }
         return;
       }
-      if (timers_.top().deadline > now()) {
-        armTimerFd(timers_.top().deadline);
-        return;
-      }
-      task = std::move(const_cast<Timer&>(timers_.top()).task);
-      timers_.pop();
     }
     task();
   }
 }
 
 int EventLoop::run() {
-  owner_.store(std::this_thread::get_id(), std::memory_order_release);
+  struct OwnerScope {
+    std::atomic<std::thread::id>& owner;
+    explicit OwnerScope(std::atomic<std::thread::id>& o) : owner(o) {
+      owner.store(std::this_thread::get_id(), std::memory_order_release);
+    }
+    ~OwnerScope() { owner.store(std::thread::id(), std::memory_order_release); }
+  } ownerScope(owner_);
   epoll_event events[128];
   while (!quit_.load(std::memory_order_acquire)) {
     int n = epoll_wait(epoll_.get(), events, 128, -1);

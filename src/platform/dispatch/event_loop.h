@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <queue>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/dispatch/deadline_queue.h"
 #include "platform/dispatch/io_source.h"
 #include "platform/dispatch/main_queue.h"
 #include "platform/dispatch/unique_fd.h"
@@ -29,6 +29,7 @@ class EventLoop : public MainQueue {
   void post(Task task) override;
   DelayedTask postAt(TimePoint deadline, Task task) override;
   TimePoint now() const override;
+  // True on the thread inside run(), and only while it is there.
   bool isCurrent() const override;
   const std::string& label() const override { return label_; }
 
@@ -42,14 +43,6 @@ class EventLoop : public MainQueue {
  private:
   friend class IoSource;
 
-  struct Timer {
-    TimePoint deadline;
-    uint64_t sequence;
-    Task task;
-    bool operator>(const Timer& other) const {
-      return deadline != other.deadline ? deadline > other.deadline : sequence > other.sequence;
-    }
-  };
   struct FdEntry {
     int fd = -1;
     uint32_t generation = 0;
@@ -71,7 +64,7 @@ class EventLoop : public MainQueue {
   UniqueFd epoll_;
   UniqueFd wakeFd_;
   UniqueFd timerFd_;
-  std::atomic<std::thread::id> owner_;
+  std::atomic<std::thread::id> owner_;  // the thread in run(), none otherwise
   std::atomic<bool> quit_{false};
   std::atomic<bool> wakePending_{false};
   int status_ = 0;
@@ -80,8 +73,7 @@ class EventLoop : public MainQueue {
   std::deque<Task> tasks_;
 
   std::mutex timerMutex_;
-  std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_;
-  uint64_t timerSequence_ = 0;
+  DeadlineQueue timers_;
   TimePoint armedDeadline_{-1};
 
   std::mutex sourceMutex_;

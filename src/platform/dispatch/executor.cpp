@@ -4,14 +4,6 @@
 
 namespace vistrelle::dispatch {
 
-std::pair<DelayedTask, Task> DelayedTask::guard(Task task) {
-  auto flag = std::make_shared<std::atomic<bool>>(false);
-  Task wrapped = [flag, task = std::move(task)] {
-    if (!flag->load(std::memory_order_acquire)) task();
-  };
-  return {DelayedTask(std::move(flag)), std::move(wrapped)};
-}
-
 void Executor::sync(Task task) {
   if (isCurrent()) {
     task();

@@ -1,37 +1,13 @@
 #pragma once
 
-#include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/dispatch/clock.h"
+#include "platform/dispatch/delayed_task.h"
+#include "platform/dispatch/task.h"
 
 namespace vistrelle::dispatch {
-
-using Task = std::function<void()>;
-
-// Handle of a task posted for later.  Cancelling is final and race-free: a
-// cancelled task never runs, even when its deadline has already passed and it
-// is waiting in its queue.
-class DelayedTask {
- public:
-  DelayedTask() = default;
-  explicit DelayedTask(std::shared_ptr<std::atomic<bool>> cancelled)
-      : cancelled_(std::move(cancelled)) {}
-
-  void cancel() const {
-    if (cancelled_) cancelled_->store(true, std::memory_order_release);
-  }
-  bool isCancelled() const { return !cancelled_ || cancelled_->load(std::memory_order_acquire); }
-  bool valid() const { return cancelled_ != nullptr; }
-
-  // Wraps a task so that it checks the flag at the moment it would run.
-  static std::pair<DelayedTask, Task> guard(Task task);
-
- private:
-  std::shared_ptr<std::atomic<bool>> cancelled_;
-};
 
 // Where work runs: the main queue, the global queue, a named serial queue, or a
 // virtual-time executor in tests.

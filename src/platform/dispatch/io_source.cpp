@@ -47,14 +47,25 @@ void IoSource::suspend() {
 
 void IoSource::cancel() {
   std::function<void()> onCancel;
+  bool handlerRunning;
   {
     std::lock_guard lock(mutex_);
     if (cancelled_.exchange(true, std::memory_order_acq_rel)) return;
     armed_ = false;
-    onCancel = std::move(cancelHandler_);
-    cancelHandler_ = nullptr;
+    // A running event handler may still use the descriptor that the cancel
+    // handler closes: on a concurrent queue nothing else orders the two, so
+    // the delivery hands it on when the handler returns.
+    handlerRunning = running_;
+    if (!handlerRunning) {
+      onCancel = std::move(cancelHandler_);
+      cancelHandler_ = nullptr;
+    }
   }
   loop_.removeSource(slot_, generation_, kind_);
+  if (!handlerRunning) postCancelHandler(std::move(onCancel));
+}
+
+void IoSource::postCancelHandler(std::function<void()> onCancel) {
   // Queued after any delivery already posted, so on a serial queue the cancel
   // handler is the last thing this source runs.
   auto self = shared_from_this();
@@ -98,18 +109,30 @@ void IoSource::deliver() {
       return;
     }
     handler = eventHandler_;
+    running_ = true;
   }
   if (handler) handler();
   bool arm = false;
+  bool cancelledMeanwhile;
+  std::function<void()> onCancel;
   {
     std::lock_guard lock(mutex_);
     inFlight_ = false;
-    if (!isCancelled() && suspendCount_ == 0 && !armed_) {
+    running_ = false;
+    cancelledMeanwhile = isCancelled();
+    if (cancelledMeanwhile) {
+      onCancel = std::move(cancelHandler_);
+      cancelHandler_ = nullptr;
+    } else if (suspendCount_ == 0 && !armed_) {
       armed_ = true;
       arm = true;
     }
   }
-  if (arm) loop_.updateInterest(slot_, generation_);
+  if (cancelledMeanwhile) {
+    postCancelHandler(std::move(onCancel));
+  } else if (arm) {
+    loop_.updateInterest(slot_, generation_);
+  }
 }
 
 }  // namespace vistrelle::dispatch

@@ -18,8 +18,9 @@ enum class IoKind { Read, Write };
 // source: created suspended, its event handler runs on its queue, never twice
 // at once, and level-triggered (it fires again while the condition holds and
 // the source is resumed).  After cancel() no event handler starts; the cancel
-// handler then runs once on the queue, which is where the owner may close the
-// descriptor.
+// handler then runs once on the queue, after an event handler still running
+// has returned (on a concurrent queue too), which is where the owner may close
+// the descriptor.
 class IoSource : public std::enable_shared_from_this<IoSource> {
  public:
   ~IoSource();
@@ -57,6 +58,7 @@ class IoSource : public std::enable_shared_from_this<IoSource> {
   // Called by the loop (under its lock) when the descriptor is ready.
   void schedule(uint32_t events);
   void deliver();
+  void postCancelHandler(std::function<void()> onCancel);
 
   EventLoop& loop_;
   const int fd_;
@@ -70,6 +72,7 @@ class IoSource : public std::enable_shared_from_this<IoSource> {
   // Registered for readiness with the loop; read by the loop without mutex_.
   std::atomic<bool> armed_{false};
   bool inFlight_ = false;  // a delivery is queued or running
+  bool running_ = false;   // the event handler runs now
   std::atomic<bool> cancelled_{false};
 
   // Written only on the queue, just before the handler runs.

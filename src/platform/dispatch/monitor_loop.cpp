@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <stdexcept>
 #include <system_error>
@@ -46,14 +47,23 @@ bool MonitorLoop::stopRequested() const {
 }
 
 bool MonitorLoop::waitForStop(Nanos timeout) const {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  using std::chrono::steady_clock;
+  const auto start = steady_clock::now();
+  // A far deadline saturates instead of overflowing the clock's arithmetic,
+  // and a wait longer than poll() can take is made of several polls.
+  const auto deadline = timeout >= steady_clock::time_point::max() - start
+                            ? steady_clock::time_point::max()
+                            : start + timeout;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
+        deadline - steady_clock::now() + std::chrono::microseconds(999));
     pollfd fd{stopFd_.get(), POLLIN, 0};
-    int rc = ::poll(&fd, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+    int rc = ::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX)));
     if (rc > 0) return true;
-    if (rc == 0) return false;
+    if (rc == 0) {
+      if (steady_clock::now() >= deadline) return false;
+      continue;
+    }
     if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "poll");
   }
 }

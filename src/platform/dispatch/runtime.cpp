@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/dispatch/stop_list.h"
+
 namespace vistrelle::dispatch {
 
 namespace {
@@ -12,7 +14,9 @@ std::atomic<Runtime*> installedRuntime{nullptr};
 }
 
 Runtime::Runtime(std::shared_ptr<MainQueue> mainQueue, Options options)
-    : main_(std::move(mainQueue)), reactor_(std::make_unique<Reactor>()) {
+    : stops_(std::make_shared<StopList>()),
+      main_(std::move(mainQueue)),
+      reactor_(std::make_unique<Reactor>()) {
   size_t workers = options.workers;
   if (workers == 0) workers = std::max<size_t>(4, std::thread::hardware_concurrency());
   pool_ = std::make_shared<ThreadPool>(workers);
@@ -28,8 +32,18 @@ Runtime::~Runtime() {
   installedRuntime.store(nullptr);
 }
 
+StopRegistration Runtime::registerStop(std::string name, std::function<void()> stop) {
+  return stops_->add(std::move(name), std::move(stop));
+}
+
+void Runtime::runStops() {
+  stops_->runAll();
+}
+
 void Runtime::stop() {
-  // Deadlines first, so no timer posts into a pool that is going away.
+  // The subsystems first, while the queues they stop on still run.
+  runStops();
+  // Deadlines next, so no timer posts into a pool that is going away.
   reactor_->stop();
   pool_->stop();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/dispatch/main_queue.h"
 #include "platform/dispatch/reactor.h"
 #include "platform/dispatch/serial_queue.h"
+#include "platform/dispatch/stop_registration.h"
 #include "platform/dispatch/thread_pool.h"
 
 namespace vistrelle::dispatch {
@@ -14,7 +16,7 @@ namespace vistrelle::dispatch {
 // thread pool), the reactor, and named serial queues over the pool.  The
 // process creates one at start; while it lives, Runtime::shared() and the
 // free functions below reach it, as dispatch_get_main_queue() would.
-// Destruction stops the reactor and joins every thread.
+// Destruction stops it as stop() does.
 class Runtime {
  public:
   struct Options {
@@ -38,10 +40,20 @@ class Runtime {
   Reactor& reactor() { return *reactor_; }
   SerialQueuePtr makeSerialQueue(std::string label) const;
 
-  // Joins every thread; the runtime stays installed until destroyed.
+  // Each subsystem that starts threads, sockets or connections registers its
+  // stop when it starts.  Safe from any thread.
+  [[nodiscard]] StopRegistration registerStop(std::string name, std::function<void()> stop);
+  // Runs the registered stops once each, latest first (see StopList::runAll).
+  // Idempotent.
+  void runStops();
+
+  // Runs the stops, then stops the reactor and joins the pool's threads: a
+  // post to the pool or a serial queue is refused from then on, and sync()
+  // runs inline.  The runtime stays installed until destroyed.  Idempotent.
   void stop();
 
  private:
+  std::shared_ptr<StopList> stops_;
   std::shared_ptr<MainQueue> main_;
   std::unique_ptr<Reactor> reactor_;
   std::shared_ptr<ThreadPool> pool_;

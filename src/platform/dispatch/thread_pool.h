@@ -1,9 +1,8 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
+#include <memory>
 #include <mutex>
-#include <queue>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -14,44 +13,47 @@ namespace vistrelle::dispatch {
 // A small fixed set of worker threads.  It is the global queue (tasks run
 // concurrently) and the place where serial queues run their tasks.  Its
 // deadlines are kept here too: an idle worker sleeps until the earliest one.
-class ThreadPool : public Executor, public std::enable_shared_from_this<ThreadPool> {
+class ThreadPool : public Executor {
  public:
   explicit ThreadPool(size_t workers, std::string label = "global");
+  // May run on one of its own workers (a task held the last reference): that
+  // worker then finishes on its own and is detached.
   ~ThreadPool() override;
+  ThreadPool(const ThreadPool&) = delete;
+  ThreadPool& operator=(const ThreadPool&) = delete;
 
+  // After stop(): refused (see reportPostAfterStop).
   void post(Task task) override;
+  // Posts unless the workers have stopped; false then, the task dropped and
+  // nothing reported (the caller reports under its own name).
+  bool tryPost(Task task);
   DelayedTask postAt(TimePoint deadline, Task task) override;
   TimePoint now() const override;
   bool isCurrent() const override;
-  const std::string& label() const override { return label_; }
+  // Inline once the workers have stopped: nothing else would ever run it.
+  void sync(Task task) override;
+  const std::string& label() const override;
 
-  size_t workers() const { return threads_.size(); }
+  size_t workers() const { return workerCount_; }
 
   // Runs what is queued (deadlines still to come are dropped), then joins the
-  // workers.  Idempotent.
+  // workers.  Safe from any thread and idempotent.  From one of its own
+  // workers it only begins the stop: a worker cannot wait for itself, so a
+  // later stop() from elsewhere, or the destructor, joins.
   void stop();
+  // True once every worker has left: posts are refused from then on.
+  bool stopped() const;
 
  private:
-  void work();
+  struct Core;
+  static void work(const std::shared_ptr<Core>& core);
+  bool onWorker() const;
 
-  const std::string label_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  struct Timer {
-    TimePoint deadline;
-    uint64_t sequence;
-    Task task;
-    bool operator>(const Timer& other) const {
-      return deadline != other.deadline ? deadline > other.deadline : sequence > other.sequence;
-    }
-  };
-
-  std::deque<Task> tasks_;
-  std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_;
-  uint64_t timerSequence_ = 0;
-  bool stopping_ = false;
-  size_t idle_ = 0;
+  const size_t workerCount_;
+  const std::shared_ptr<Core> core_;  // shared with the workers
+  std::mutex joinMutex_;
   std::vector<std::thread> threads_;
+  std::vector<std::thread::id> workerIds_;  // fixed once constructed
 };
 
 }  // namespace vistrelle::dispatch

@@ -33,6 +33,11 @@ void TimerSource::setTimer(TimePoint start, Nanos interval) {
   configured_ = true;
   done_ = false;
   pending_ = false;
+  if (running_) {
+    // Armed when the handler returns, so that it never overlaps itself.
+    reconfigured_ = true;
+    return;
+  }
   if (suspendCount_ == 0) arm();
 }
 
@@ -48,7 +53,7 @@ void TimerSource::arm() {
 void TimerSource::resume() {
   std::lock_guard lock(mutex_);
   if (cancelled_ || suspendCount_ == 0) return;
-  if (--suspendCount_ > 0 || !configured_ || done_) return;
+  if (--suspendCount_ > 0 || !configured_ || done_ || running_) return;
   if (pending_) {
     pending_ = false;
     deadline_ = queue_->now();
@@ -74,8 +79,10 @@ void TimerSource::cancel() {
     cancelled_ = true;
     ++generation_;
     scheduled_.cancel();
-    onCancel = std::move(cancelHandler_);
     eventHandler_ = nullptr;
+    // A running handler posts it when it returns.
+    if (running_) return;
+    onCancel = std::move(cancelHandler_);
   }
   if (onCancel) queue_->post(std::move(onCancel));
 }
@@ -84,24 +91,40 @@ void TimerSource::fire(uint64_t generation) {
   std::function<void()> handler;
   {
     std::lock_guard lock(mutex_);
-    if (cancelled_ || generation != generation_) return;
+    if (cancelled_ || generation != generation_ || running_) return;
     if (suspendCount_ > 0) {
       pending_ = true;
       return;
     }
-    handler = eventHandler_;
     if (interval_.count() > 0) {
+      // A late fire stands for every deadline it missed.
       const TimePoint now = queue_->now();
-      deadline_ += interval_;
-      if (deadline_ <= now) {
-        deadline_ += ((now - deadline_) / interval_ + 1) * interval_;
-      }
-      arm();
+      if (deadline_ < now) deadline_ += (now - deadline_) / interval_ * interval_;
     } else {
       done_ = true;
     }
+    running_ = true;
+    handler = eventHandler_;
   }
   if (handler) handler();
+  std::function<void()> onCancel;
+  {
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    if (cancelled_) {
+      onCancel = std::move(cancelHandler_);
+    } else {
+      if (reconfigured_) {
+        reconfigured_ = false;  // setTimer() chose the next deadline
+      } else if (interval_.count() > 0) {
+        // Already past when the handler outran its interval: fires at once,
+        // one fire for all that came due meanwhile.
+        deadline_ += interval_;
+      }
+      if (configured_ && !done_ && suspendCount_ == 0) arm();
+    }
+  }
+  if (onCancel) queue_->post(std::move(onCancel));
 }
 
 }  // namespace vistrelle::dispatch

@@ -10,8 +10,11 @@ namespace vistrelle::dispatch {
 
 // A timer like a dispatch timer source: created suspended, fires on its queue
 // at absolute deadlines of the queue's clock (so a virtual-time executor drives
-// it in tests), repeating every `interval` or once.  Missed fires while the
-// queue was busy are coalesced into one; after cancel() it never fires again.
+// it in tests), repeating every `interval` or once.  The handler never runs
+// twice at once, even on a concurrent queue: the next deadline is armed when
+// it returns, and fires missed while it ran or while the queue was busy are
+// coalesced into one.  After cancel() it never fires again, and the cancel
+// handler runs once a running event handler has returned.
 class TimerSource : public std::enable_shared_from_this<TimerSource> {
  public:
   static std::shared_ptr<TimerSource> create(ExecutorPtr queue);
@@ -45,8 +48,10 @@ class TimerSource : public std::enable_shared_from_this<TimerSource> {
   Nanos interval_{0};
   bool configured_ = false;
   bool cancelled_ = false;
-  bool pending_ = false;  // fired while suspended
-  bool done_ = false;     // a one-shot that has fired
+  bool pending_ = false;       // fired while suspended
+  bool done_ = false;          // a one-shot that has fired
+  bool running_ = false;       // the event handler runs now
+  bool reconfigured_ = false;  // setTimer() while it ran
   int suspendCount_ = 1;
   uint64_t generation_ = 0;
   DelayedTask scheduled_;

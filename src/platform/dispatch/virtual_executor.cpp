@@ -7,14 +7,13 @@ VirtualExecutor::VirtualExecutor(std::string label, TimePoint start)
 
 void VirtualExecutor::post(Task task) {
   std::lock_guard lock(mutex_);
-  // Posted work is due now and keeps its order behind earlier due work.
-  timers_.push(Timer{now_, sequence_++, std::move(task)});
+  timers_.push(now_, std::move(task));
 }
 
 DelayedTask VirtualExecutor::postAt(TimePoint deadline, Task task) {
   auto [handle, guarded] = DelayedTask::guard(std::move(task));
   std::lock_guard lock(mutex_);
-  timers_.push(Timer{std::max(deadline, now_), sequence_++, std::move(guarded)});
+  timers_.push(std::max(deadline, now_), std::move(guarded), handle);
   return handle;
 }
 
@@ -31,9 +30,7 @@ bool VirtualExecutor::runOne() {
   Task task;
   {
     std::lock_guard lock(mutex_);
-    if (timers_.empty() || timers_.top().deadline > now_) return false;
-    task = std::move(const_cast<Timer&>(timers_.top()).task);
-    timers_.pop();
+    if (!timers_.popDue(now_, task)) return false;
   }
   task();
   return true;
@@ -50,11 +47,11 @@ size_t VirtualExecutor::advanceTo(TimePoint target) {
   for (;;) {
     {
       std::lock_guard lock(mutex_);
-      if (timers_.empty() || timers_.top().deadline > target) {
+      if (timers_.empty() || timers_.earliest() > target) {
         if (target > now_) now_ = target;
         break;
       }
-      now_ = std::max(now_, timers_.top().deadline);
+      now_ = std::max(now_, timers_.earliest());
     }
     ran += runUntilIdle();
   }
@@ -67,7 +64,7 @@ size_t VirtualExecutor::advanceBy(Nanos delta) {
 
 TimePoint VirtualExecutor::nextDeadline() const {
   std::lock_guard lock(mutex_);
-  return timers_.empty() ? TimePoint(-1) : timers_.top().deadline;
+  return timers_.empty() ? TimePoint(-1) : timers_.earliest();
 }
 
 size_t VirtualExecutor::pendingCount() const {
@@ -83,7 +80,7 @@ int VirtualExecutor::run() {
       quit_ = false;
       return status_;
     }
-    now_ = std::max(now_, timers_.top().deadline);
+    now_ = std::max(now_, timers_.earliest());
   }
 }
 

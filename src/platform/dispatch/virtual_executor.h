@@ -1,11 +1,9 @@
 #pragma once
 
-#include <deque>
 #include <mutex>
-#include <queue>
 #include <thread>
-#include <vector>
 
+#include "platform/dispatch/deadline_queue.h"
 #include "platform/dispatch/main_queue.h"
 
 namespace vistrelle::dispatch {
@@ -41,22 +39,14 @@ class VirtualExecutor : public MainQueue {
   void quit(int status = 0) override;
 
  private:
-  struct Timer {
-    TimePoint deadline;
-    uint64_t sequence;
-    Task task;
-    bool operator>(const Timer& other) const {
-      return deadline != other.deadline ? deadline > other.deadline : sequence > other.sequence;
-    }
-  };
   bool runOne();
 
   const std::string label_;
   const std::thread::id owner_;
   mutable std::mutex mutex_;
   TimePoint now_;
-  uint64_t sequence_ = 0;
-  std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_;
+  // Posted work too, as due now: it keeps its order behind earlier due work.
+  DeadlineQueue timers_;
   bool quit_ = false;
   int status_ = 0;
 };

@@ -14,7 +14,7 @@ namespace vistrelle {
 //
 // blockInThisThread() must run in main() before any other thread starts, so
 // every thread inherits the blocked mask and the signals wait in the
-// signalfd.
+// signalfd.  Programs started through ProcessLauncher do not inherit it.
 class TerminationSignals {
  public:
   static void blockInThisThread();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -10,15 +11,26 @@ namespace vistrelle {
 // The per-user defaults store: flat string keys, each write durable before the
 // call returns.  Typed reads give nothing when the stored value has another
 // type (numbers and booleans read alike).  Implementations are thread-safe.
+//
+// A write the store cannot keep is refused and leaves the key as it was: a
+// key or text that is not UTF-8, or a value nested deeper than kMaxDepth
+// levels (a file the store wrote must always load again).
 class UserDefaults {
  public:
+  // Nesting levels of the stored document, its top level included.
+  static constexpr size_t kMaxDepth = 32;
+
   virtual ~UserDefaults() = default;
 
   virtual std::optional<Value> objectForKey(const std::string& key) const = 0;
   virtual void setObject(const std::string& key, Value value) = 0;
   virtual void removeObjectForKey(const std::string& key) = 0;
-  // True when every write so far reached the disk.
+  // True when the last write was kept and every write so far reached the
+  // disk; false after a refused or failed write until a later one succeeds.
   virtual bool synchronize() = 0;
+
+  // Why `value` cannot be stored under `key`; none when it can.
+  static std::optional<std::string> refusalReason(const std::string& key, const Value& value);
 
   std::optional<int64_t> integerForKey(const std::string& key) const;
   std::optional<float> floatForKey(const std::string& key) const;

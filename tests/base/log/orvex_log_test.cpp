@@ -130,5 +130,35 @@ TEST_F(OrvexLogTest, UnwritableFolderLosesTheLineWithoutFailing) {
   EXPECT_EQ(seen.front().rfind("创建文件夹失败: ", 0), 0u);
 }
 
+// The Documents folder comes from user-dirs.dirs, read once per home and
+// configuration folder: editing the file while the program runs changes
+// nothing, a different home is read afresh.
+TEST_F(OrvexLogTest, DocumentsFolderIsResolvedOncePerHome) {
+  const char* savedHome = std::getenv("HOME");
+  const std::string restoreHome = savedHome ? savedHome : "";
+  auto userDirs = [](const fs::path& home, const std::string& documentsName) {
+    fs::create_directories(home / ".config");
+    std::ofstream(home / ".config" / "user-dirs.dirs")
+        << "XDG_DOCUMENTS_DIR=\"$HOME/" << documentsName << "\"\n";
+  };
+  const fs::path first = documents / "first", second = documents / "second";
+  userDirs(first, "Docs");
+  userDirs(second, "Papers");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", first.c_str(), 1);
+  OrvexLog::Options options;
+  options.console = [](const std::string&) {};
+  OrvexLog log(options);
+  log.append("one", LogName::Vistrelle);
+  userDirs(first, "Elsewhere");
+  log.append("two", LogName::Vistrelle);
+  EXPECT_EQ(read(first / "Docs/.OrvexSpace/orvex_log_Vistrelle.log").size(), 2 * 25u);
+  EXPECT_FALSE(fs::exists(first / "Elsewhere"));
+  setenv("HOME", second.c_str(), 1);
+  log.append("three", LogName::Vistrelle);
+  EXPECT_TRUE(fs::exists(second / "Papers/.OrvexSpace/orvex_log_Vistrelle.log"));
+  setenv("HOME", restoreHome.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace vistrelle

@@ -49,6 +49,34 @@ TEST_F(GCXTimerTest, RefusesWhatCannotBeScheduled) {
   EXPECT_FALSE(timer.startTarget(nullptr, "tick", 0, 1, true, false));
 }
 
+TEST_F(GCXTimerTest, StartsAndIntervalsBeyondThirtyDaysAreRefused) {
+  const double days30 = 30.0 * 24 * 3600;
+  struct Row {
+    double start, interval;
+    bool repeats;
+  };
+  const Row refused[] = {
+      {1e12, 0, false},    {days30 + 1, 1, true}, {0, days30 + 1, true},   {0, 1e300, true},
+      {0, INFINITY, true}, {INFINITY, 1, false},  {0, std::nan(""), true},
+  };
+  int fired = 0;
+  for (const auto& row : refused) {
+    SCOPED_TRACE(testing::Message() << row.start << " " << row.interval);
+    EXPECT_EQ(timer.start([&] { ++fired; }, row.start, row.interval, row.repeats, false), "");
+  }
+  advance(1s);
+  EXPECT_EQ(fired, 0) << "nothing fires at once";
+
+  // The bound itself is accepted, and a one-shot's interval is never used.
+  std::vector<dispatch::TimePoint> fires;
+  const auto onFire = [&] { fires.push_back(main->now()); };
+  EXPECT_NE(timer.start(onFire, days30, days30, true, false), "");
+  EXPECT_NE(timer.start(onFire, 2, 1e300, false, false), "");
+  advance(std::chrono::hours(24 * 60));
+  const dispatch::TimePoint d30 = std::chrono::hours(24 * 30);
+  EXPECT_EQ(fires, (std::vector<dispatch::TimePoint>{1s + 2s, 1s + d30, 1s + 2 * d30}));
+}
+
 TEST_F(GCXTimerTest, OneShotFiresOnceOnTheMainQueueAndItsIdGoes) {
   int fired = 0;
   const std::string id = timer.start([&] { ++fired; }, 0.5, 0, false, /*async=*/false);

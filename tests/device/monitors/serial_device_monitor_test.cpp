@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -184,6 +185,34 @@ TEST_F(SerialMonitorTest, StopBeforeStartEndsAfterOnePollAndDestructionWaitsForS
   monitor.reset();
   thread.join();
   EXPECT_EQ(ports->calls(), 2);
+}
+
+TEST_F(SerialMonitorTest, IntervalsBeyondADayWaitADay) {
+  using std::chrono::seconds;
+  struct Row {
+    float setting;
+    dispatch::Nanos wait;
+  };
+  const Row rows[] = {
+      {0.5f, std::chrono::milliseconds(500)},
+      {-1.0f, std::chrono::milliseconds(250)},
+      {NAN, std::chrono::milliseconds(250)},
+      {INFINITY, std::chrono::milliseconds(250)},
+      {86400.0f, seconds(86400)},
+      {1e12f, seconds(86400)},
+      {3e38f, seconds(86400)},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(SerialDeviceMonitor::waitBetweenPolls(row.setting), row.wait) << row.setting;
+  }
+
+  // Running: one poll, then a wait that only stop() ends.
+  monitor->setPortUsageIntervalTime(3e38f);
+  std::thread thread([this] { monitor->start(); });
+  ASSERT_TRUE(eventually([&] { return ports->calls() >= 1; }));
+  monitor->stop();
+  thread.join();
+  EXPECT_EQ(ports->calls(), 1);
 }
 
 // The real ports of this machine: there may be none; listing must not fail,

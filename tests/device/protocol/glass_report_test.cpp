@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/protocol/glass_command_report.h"
@@ -18,19 +21,26 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 // Records everything the parser hands to the companion server.
 class RecordingCompanion : public CompanionLink {
  public:
-  void changeImmersion(int32_t level) override { immersions.push_back(level); }
-  void setImuId(int64_t imuId) override { imuIds.push_back(imuId); }
+  void setImu_id(int64_t imuId) override { imuIds.push_back(imuId); }
   void setOffsetDict(const Value::Map& dict) override { offsetDicts.push_back(dict); }
   void sendTextMessageWithDict(const Value::Map& message) override { messages.push_back(message); }
+  BiasCollector* biasTable() override { return &table; }
   size_t calls() {
-    return immersions.size() + imuIds.size() + offsetDicts.size() + messages.size() +
-           static_cast<size_t>(biasTable().biasCount());
+    return imuIds.size() + offsetDicts.size() + messages.size() +
+           static_cast<size_t>(table.biasCount());
   }
 
-  std::vector<int32_t> immersions;
+  BiasCollector table;
   std::vector<int64_t> imuIds;
   std::vector<Value::Map> offsetDicts;
   std::vector<Value::Map> messages;
+};
+
+// Stands in for the command layer.
+class RecordingStore : public ImmersionStore {
+ public:
+  void changeImmersion(int32_t value) override { values.push_back(value); }
+  std::vector<int32_t> values;
 };
 
 // A reply or event report: same header layout as a command report.
@@ -55,6 +65,7 @@ class GlassReportTest : public ::testing::Test {
   GlassReportTest()
       : parser_(center_, companion_, thresholds_,
                 [this](std::string_view line) { logLines_.emplace_back(line); }) {
+    parser_.setImmersionStore(store_);
     subscriptions_.push_back(center_.observe(
         "", nullptr, [this](const Notification& n) { notifications_.push_back(n); }));
   }
@@ -67,7 +78,8 @@ class GlassReportTest : public ::testing::Test {
   }
 
   NotificationCenter center_;
-  RecordingCompanion companion_;
+  std::shared_ptr<RecordingCompanion> companion_ = std::make_shared<RecordingCompanion>();
+  std::shared_ptr<RecordingStore> store_ = std::make_shared<RecordingStore>();
   WearThresholds thresholds_;
   std::vector<std::string> logLines_;
   std::vector<Notification> notifications_;
@@ -102,7 +114,7 @@ TEST_F(GlassReportTest, VersionReplies) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    companion_.imuIds.clear();
+    companion_->imuIds.clear();
     auto report = reply(8, 1);
     report.setU16(12, row.lengthField);
     for (size_t i = 0; i < row.text.size() && 14 + i < 64; ++i) {
@@ -116,7 +128,7 @@ TEST_F(GlassReportTest, VersionReplies) {
     }
     EXPECT_EQ(outputs.versionText[row.versionLength], 0);
     EXPECT_EQ(GlassReport::versionText(outputs), row.delivered);
-    EXPECT_EQ(companion_.imuIds, std::vector<int64_t>{row.imuId});
+    EXPECT_EQ(companion_->imuIds, std::vector<int64_t>{row.imuId});
   }
 }
 
@@ -238,7 +250,7 @@ TEST_F(GlassReportTest, OffsetReplyReplacesNaNWithZeroInTheCompanionOrder) {
   const size_t order[] = {40, 44, 48, 16, 24, 32};
   for (const size_t nanAt : order) {
     SCOPED_TRACE(nanAt);
-    companion_.offsetDicts.clear();
+    companion_->offsetDicts.clear();
     logLines_.clear();
     auto report = reply(12, 4);
     for (size_t i = 0; i < 6; ++i) {
@@ -246,8 +258,8 @@ TEST_F(GlassReportTest, OffsetReplyReplacesNaNWithZeroInTheCompanionOrder) {
     }
     report.setF32(nanAt, kNaN);
     parse(2, report);
-    ASSERT_EQ(companion_.offsetDicts.size(), 1u);
-    const Value dict(companion_.offsetDicts[0]);
+    ASSERT_EQ(companion_->offsetDicts.size(), 1u);
+    const Value dict(companion_->offsetDicts[0]);
     EXPECT_EQ(dict["type"].intOr(0), 9998);
     const auto* values = dict["value"].asList();
     ASSERT_NE(values, nullptr);
@@ -288,7 +300,7 @@ TEST_F(GlassReportTest, EightBiasRepliesCountAllAndKeepTheValidOnes) {
       biasReply(1, 96, 45.0f, 0.04f, 0.05f, 0.06f),
       biasReply(2, 100, 50.0f, 1.0f, 2.0f, 3.0f),
   };
-  BiasCollector& table = companion_.biasTable();
+  BiasCollector& table = companion_->table;
   for (size_t i = 0; i < 8; ++i) {
     EXPECT_FALSE(table.biasDict().has_value()) << "before reply " << i;
     EXPECT_FALSE(table.isComplete());
@@ -334,16 +346,16 @@ TEST_F(GlassReportTest, EventsAndThresholds) {
   auto immersion = reply(2, 9);
   immersion.setU8(12, 200);
   parse(2, immersion);
-  EXPECT_EQ(companion_.immersions, std::vector<int32_t>{200});
+  EXPECT_EQ(store_->values, std::vector<int32_t>{200});
 
   auto event = reply(15, 4);
   event.setU8(13, 1);
   parse(2, event);
-  EXPECT_TRUE(companion_.messages.empty());
+  EXPECT_TRUE(companion_->messages.empty());
   event.setU8(13, 2);
   parse(2, event);
-  ASSERT_EQ(companion_.messages.size(), 1u);
-  EXPECT_EQ(companion_.messages[0], (Value::Map{{"type", 1}}));
+  ASSERT_EQ(companion_->messages.size(), 1u);
+  EXPECT_EQ(companion_->messages[0], (Value::Map{{"type", 1}}));
 
   auto status = reply(16, 7);
   status.setU16(12, 0x0102);
@@ -375,29 +387,112 @@ TEST_F(GlassReportTest, OtherGroupsCommandsAndLengthsAreIgnored) {
     }
     const auto outputs = parse(2, report);
     EXPECT_EQ(outputs.versionLength, 0u);
-    EXPECT_EQ(companion_.calls(), 0u);
+    EXPECT_EQ(companion_->calls(), 0u);
+    EXPECT_TRUE(store_->values.empty());
     EXPECT_TRUE(notifications_.empty());
     EXPECT_EQ(thresholds_.get(), (std::pair<uint16_t, uint16_t>{0, 0}));
     EXPECT_TRUE(logLines_.empty());
   }
 }
 
-// Without an override the link hands the level on to the command layer's
-// store.
-TEST(CompanionLinkDefault, ImmersionReachesTheStore) {
-  struct RecordingStore : ImmersionStore {
-    void changeImmersion(int32_t value) override { values.push_back(value); }
-    std::vector<int32_t> values;
-  } store;
-  CompanionLink link(store);
+GlassCommandReport immersionEvent(uint8_t level) {
+  auto report = reply(2, 9);
+  report.setU8(12, level);
+  return report;
+}
+
+// Until a server is connected the parser talks to the default link, which
+// must keep nothing; immersion changes reach the command layer either way.
+TEST(CompanionLinkDefault, KeepsNothingAndImmersionGoesToTheInstalledStore) {
   NotificationCenter center;
   WearThresholds thresholds;
-  GlassReport parser(center, link, thresholds, [](std::string_view) {});
-  auto report = reply(2, 9);
-  report.setU8(12, 33);
-  GlassReportOutputs outputs;
-  parser.parseInputReport(2, report.bytes(), outputs);
-  EXPECT_EQ(store.values, std::vector<int32_t>{33});
+  std::vector<std::string> lines;
+  GlassReport parser(center, nullptr, thresholds,
+                     [&](std::string_view line) { lines.emplace_back(line); });
+  auto parse = [&](const GlassCommandReport& report) {
+    GlassReportOutputs outputs;
+    parser.parseInputReport(2, report.bytes(), outputs);
+  };
+  EXPECT_EQ(parser.companionLink(), CompanionLink::none());
+  for (int i = 0; i < 100; ++i) {
+    auto bias = reply(12, 6);
+    bias.setU8(12, 1);
+    bias.setF32(16, 20.0f + static_cast<float>(i));
+    parse(bias);
+  }
+  EXPECT_EQ(parser.companionLink()->biasTable(), nullptr) << "no table collects replies";
+  ASSERT_EQ(lines.size(), 100u);
+  EXPECT_NE(lines[99].find("index = 0"), std::string::npos) << lines[99];
+
+  lines.clear();
+  parse(immersionEvent(33));
+  ASSERT_EQ(lines.size(), 1u) << "a change nobody keeps is not dropped silently";
+  EXPECT_NE(lines[0].find("Immersion 33"), std::string::npos) << lines[0];
+
+  auto store = std::make_shared<RecordingStore>();
+  parser.setImmersionStore(store);
+  parse(immersionEvent(34));
+  auto server = std::make_shared<RecordingCompanion>();
+  parser.setCompanionLink(server);
+  parse(immersionEvent(35));
+  EXPECT_EQ(store->values, (std::vector<int32_t>{34, 35})) << "with or without a server";
+  parser.setCompanionLink(nullptr);
+  EXPECT_EQ(parser.companionLink(), CompanionLink::none());
+}
+
+// The HID thread parses while the server and the command layer come and go;
+// each installed object is owned by nothing but the parser, so a link or
+// store freed under a running parse shows as a use after free (ASan) or a
+// race (TSan).  Every immersion change is either kept or logged.
+TEST(CompanionLinkDefault, InstallingWhileTheHidThreadParsesIsSafe) {
+  struct CountingStore : ImmersionStore {
+    explicit CountingStore(std::atomic<int>& kept) : kept(kept) {}
+    void changeImmersion(int32_t) override { kept.fetch_add(1); }
+    std::atomic<int>& kept;
+  };
+  struct CountingLink : CompanionLink {
+    void sendTextMessageWithDict(const Value::Map&) override { ++messages; }
+    BiasCollector* biasTable() override { return &table; }
+    int messages = 0;
+    BiasCollector table;
+  };
+  NotificationCenter center;
+  WearThresholds thresholds;
+  std::atomic<int> logged{0};
+  std::atomic<int> kept{0};
+  GlassReport parser(center, nullptr, thresholds, [&](std::string_view line) {
+    if (line.find("Immersion") != std::string_view::npos) logged.fetch_add(1);
+  });
+  auto event = reply(15, 4);
+  event.setU8(13, 2);
+  auto bias = reply(12, 6);
+  bias.setU8(12, 1);
+  bias.setF32(16, 30.0f);
+
+  constexpr int kRounds = 5000;
+  std::atomic<bool> done{false};
+  std::thread hid([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      for (const GlassCommandReport* report : {&event, &bias}) {
+        GlassReportOutputs outputs;
+        parser.parseInputReport(2, report->bytes(), outputs);
+      }
+      GlassReportOutputs outputs;
+      parser.parseInputReport(2, immersionEvent(static_cast<uint8_t>(i)).bytes(), outputs);
+    }
+    done = true;
+  });
+  int swaps = 0;
+  while (!done) {
+    parser.setCompanionLink(std::make_shared<CountingLink>());
+    parser.setImmersionStore(std::make_shared<CountingStore>(kept));
+    parser.setCompanionLink(nullptr);
+    parser.setImmersionStore(nullptr);
+    ++swaps;
+  }
+  hid.join();
+  EXPECT_GT(swaps, 0);
+  EXPECT_EQ(kept.load() + logged.load(), kRounds);
 }
 
 TEST(QuatIsValid, NaNOrAllZeroIsInvalid) {

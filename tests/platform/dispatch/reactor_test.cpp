@@ -175,6 +175,38 @@ TEST_F(ReactorTest, CancelHandlerRunsOnceLastAndMayCloseTheDescriptor) {
   EXPECT_TRUE(source->isCancelled());
 }
 
+// On a concurrent queue nothing orders the two handlers: the cancel handler
+// (which closes the descriptor) must still wait for a running event handler.
+TEST_F(ReactorTest, CancelHandlerWaitsForTheRunningEventHandlerOnAConcurrentQueue) {
+  SocketPair pair;
+  std::atomic<bool> inHandler{false};
+  std::atomic<bool> overlapped{false};
+  Counter entered, cancelled;
+  std::promise<void> release;
+  auto gate = release.get_future().share();
+  auto source = reactor.makeReadSource(pair.a.get(), pool);
+  source->setEventHandler([&, gate] {
+    inHandler = true;
+    entered.bump();
+    gate.wait_for(2s);
+    char buf[8];
+    (void)!read(pair.a.get(), buf, sizeof buf);
+    inHandler = false;
+  });
+  source->setCancelHandler([&] {
+    overlapped = inHandler.load();
+    cancelled.bump();
+  });
+  source->resume();
+  ASSERT_EQ(write(pair.b.get(), "x", 1), 1);
+  ASSERT_TRUE(entered.waitFor(1));
+  source->cancel();
+  const bool early = cancelled.waitFor(1, 100ms);
+  release.set_value();
+  EXPECT_TRUE(early || cancelled.waitFor(1));
+  EXPECT_FALSE(overlapped) << "the cancel handler ran while the event handler still ran";
+}
+
 TEST_F(ReactorTest, ReusedDescriptorNumberGetsNoStaleEvent) {
   Counter oldFired, newFired;
   {

@@ -2,15 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
 #include <vector>
 
 #include "platform/dispatch/thread_pool.h"
+#include "support/bounded_latch.h"
 
 namespace vistrelle::dispatch {
 namespace {
+
+using namespace std::chrono_literals;
+using testing::BoundedLatch;
+
+// A pool whose workers are stuck cannot be joined: it is kept for the rest
+// of the run, so that the test fails instead of hanging.  Its tasks hold what
+// they use by value.
+void abandon(std::shared_ptr<ThreadPool> pool) {
+  static auto* kept = new std::vector<std::shared_ptr<ThreadPool>>();
+  kept->push_back(std::move(pool));
+}
 
 class SerialQueueTest : public ::testing::Test {
  protected:
@@ -96,26 +109,92 @@ TEST_F(SerialQueueTest, ManyQueuesShareThePool) {
   std::vector<SerialQueuePtr> queues;
   for (int i = 0; i < 64; ++i) queues.push_back(SerialQueue::create("q", pool));
   std::atomic<int> count{0};
-  std::promise<void> done;
+  BoundedLatch done(6400);
   for (int round = 0; round < 100; ++round) {
     for (auto& q : queues) {
       q->post([&] {
-        if (count.fetch_add(1) + 1 == 6400) done.set_value();
+        count++;
+        done.arrive();
       });
     }
   }
-  done.get_future().wait();
+  ASSERT_TRUE(done.waitFor()) << count.load() << " of 6400 tasks ran";
   EXPECT_EQ(count.load(), 6400);
   EXPECT_EQ(pool->workers(), 4u);
 }
 
-TEST(ThreadPoolStop, RunsQueuedWorkThenJoins) {
-  auto pool = std::make_shared<ThreadPool>(2);
-  std::atomic<int> ran{0};
-  for (int i = 0; i < 100; ++i) pool->post([&] { ran++; });
+// Every worker of the pool calls sync() on a queue whose drain waits in the
+// pool behind those very workers: nothing may wait for a free worker.
+TEST(SerialQueueSync, OnEveryPoolThreadNeverParksThePool) {
+  constexpr int kWorkers = 4;
+  auto pool = std::make_shared<ThreadPool>(kWorkers);
+  std::vector<SerialQueuePtr> queues;
+  for (int i = 0; i < kWorkers; ++i) queues.push_back(SerialQueue::create("sync", pool));
+  auto busy = std::make_shared<BoundedLatch>(kWorkers);
+  auto synced = std::make_shared<BoundedLatch>(kWorkers);
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+  auto queuedFirst = std::make_shared<std::vector<int>>(kWorkers, 0);  // each touched on its queue
+  auto inOrder = std::make_shared<std::atomic<int>>(0);
+  for (int i = 0; i < kWorkers; ++i) {
+    pool->post([=] {
+      busy->arrive();
+      gate.wait();
+      queues[i]->sync([=] {
+        if ((*queuedFirst)[i] == 1) (*inOrder)++;
+        synced->arrive();
+      });
+    });
+  }
+  ASSERT_TRUE(busy->waitFor());
+  for (int i = 0; i < kWorkers; ++i) queues[i]->post([=] { (*queuedFirst)[i] = 1; });
+  open.set_value();
+  if (!synced->waitFor()) {
+    abandon(pool);
+    FAIL() << "the pool's workers are parked in sync()";
+  }
+  EXPECT_EQ(inOrder->load(), kWorkers) << "each sync ran after the task queued before it";
   pool->stop();
-  EXPECT_EQ(ran.load(), 100);
-  pool->stop();  // idempotent
+}
+
+// Delayed tasks that all come due together on a busy pool: every queue runs
+// its own in deadline order, whatever order they were posted in.
+TEST(SerialQueueDelays, RunInDeadlineOrderOnEveryQueue) {
+  constexpr int kWorkers = 4;
+  constexpr int kQueues = 150;
+  constexpr int kTasks = 32;
+  auto pool = std::make_shared<ThreadPool>(kWorkers);
+  // The workers wait at a gate while the tasks are posted, so that none is
+  // due and taken before its earlier neighbours are in.
+  BoundedLatch busy(kWorkers);
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+  for (int i = 0; i < kWorkers; ++i) {
+    pool->post([&busy, gate] {
+      busy.arrive();
+      gate.wait();
+    });
+  }
+  ASSERT_TRUE(busy.waitFor());
+  std::vector<SerialQueuePtr> queues;
+  std::vector<std::vector<int>> order(kQueues);  // each touched on its queue
+  BoundedLatch ran(kQueues * kTasks);
+  const TimePoint base = pool->now();
+  for (int q = 0; q < kQueues; ++q) {
+    queues.push_back(SerialQueue::create("delays", pool));
+    for (int t = kTasks - 1; t >= 0; --t) {
+      queues[q]->postAt(base + std::chrono::nanoseconds(q * kTasks + t), [&, q, t] {
+        order[q].push_back(t);
+        ran.arrive();
+      });
+    }
+  }
+  open.set_value();
+  ASSERT_TRUE(ran.waitFor());
+  pool->stop();
+  int outOfOrder = 0;
+  for (const auto& seen : order) outOfOrder += !std::is_sorted(seen.begin(), seen.end());
+  EXPECT_EQ(outOfOrder, 0) << "queues that ran delayed tasks out of deadline order";
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "platform/dispatch/virtual_executor.h"
+#include "support/bounded_latch.h"
+#include "support/finishes_within.h"
 
 namespace vistrelle {
 namespace {
@@ -102,6 +104,43 @@ TEST(NotificationCenter, CancelWaitsForADeliveryOnAnotherThread) {
   sub.reset();
   EXPECT_TRUE(handlerDone) << "cancel returned while the handler was still running";
   poster.join();
+}
+
+// Two inline observers, each posting to the other from inside its handler,
+// on two threads at once: neither may hold anything while its handler runs.
+TEST(NotificationCenter, InlineObserversPostingToEachOtherFromTwoThreadsNeverDeadlock) {
+  struct Shared {
+    NotificationCenter center;
+    testing::BoundedLatch bothInside{2};
+    std::atomic<int> replies{0};
+    Subscription ping, pong;
+  };
+  auto shared = std::make_shared<Shared>();
+  auto answer = [raw = shared.get()](const char* other) {
+    return [raw, other](const Notification& n) {
+      if (n.object.intOr(0) == 1) {
+        raw->replies++;
+        return;
+      }
+      raw->bothInside.arrive();
+      raw->bothInside.waitFor(std::chrono::seconds(2));
+      raw->center.post(other, 1);
+    };
+  };
+  shared->ping = shared->center.observe("ping", nullptr, answer("pong"));
+  shared->pong = shared->center.observe("pong", nullptr, answer("ping"));
+  const bool finished = testing::finishesWithin(std::chrono::seconds(5), [shared] {
+    std::thread first([shared] { shared->center.post("ping", 0); });
+    std::thread second([shared] { shared->center.post("pong", 0); });
+    first.join();
+    second.join();
+  });
+  if (!finished) {
+    // The deadlocked threads keep `shared`; it must outlive the test.
+    new std::shared_ptr<Shared>(shared);
+    FAIL() << "the two posting threads deadlocked";
+  }
+  EXPECT_EQ(shared->replies.load(), 2);
 }
 
 TEST(NotificationCenter, ManyThreadsPostWhileObserversComeAndGo) {

@@ -69,6 +69,9 @@ TEST(JsonFileUserDefaults, WrongTypesReadAsAbsentAndNumbersAlike) {
   EXPECT_FALSE(store.floatForKey("ScreenModeUserDefaultsKey"));
   EXPECT_EQ(store.boolForKey("privacyScreenLockState_UserDefault"), true);
   EXPECT_EQ(store.floatForKey("privacyScreenLockState_UserDefault"), 1.0f);
+  store.setDouble("depthScaleValue_UserDefault", 1e300);  // no float holds it
+  EXPECT_FALSE(store.floatForKey("depthScaleValue_UserDefault"));
+  EXPECT_EQ(store.doubleForKey("depthScaleValue_UserDefault"), 1e300);
   EXPECT_FALSE(store.stringForKey("privacyScreenLockState_UserDefault"));
   EXPECT_FALSE(store.integerForKey("missing"));
   store.removeObjectForKey("privacyScreenLockState_UserDefault");
@@ -107,6 +110,148 @@ TEST(JsonFileUserDefaults, CorruptOrTruncatedFileIsKeptAside) {
     store.setInteger("ScreenModeUserDefaultsKey", 1);
     EXPECT_EQ(JsonFileUserDefaults(path.string()).integerForKey("ScreenModeUserDefaultsKey"), 1);
   }
+}
+
+std::string readAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
+TEST(JsonFileUserDefaults, TextThatIsNotUtf8IsRefusedAndLaterWritesLand) {
+  TempDir dir;
+  const std::string path = (dir.path() / "d.json").string();
+  std::vector<std::string> reports;
+  JsonFileUserDefaults file(path, [&](const std::string& t) { reports.push_back(t); });
+  InMemoryUserDefaults memory;
+  struct Case {
+    std::string key;
+    Value value;
+  };
+  const Case cases[] = {
+      {"DefaultUserSettings", Value("caf\xe9")},
+      {"DefaultUserSettings", Value("\xed\xa0\x80")},  // a surrogate
+      {"DefaultUserSettings", Value("\xc0\xaf")},      // overlong
+      {"bad\xff", Value(1)},
+      {"UserDefault_key_orvex_userInfo", Value(Value::Map{{"nick", Value("\xf5\x80\x80\x80")}})},
+      {"UserDefault_key_orvex_userInfo", Value(Value::List{Value("ok"), Value("\x80")})},
+  };
+  for (UserDefaults* store :
+       {static_cast<UserDefaults*>(&file), static_cast<UserDefaults*>(&memory)}) {
+    store->setString("DefaultUserSettings", "zh-Hans");
+    store->setDictionary("UserDefault_key_orvex_userInfo", {{"nick", "安娜"}});
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.key);
+      store->setObject(c.key, c.value);
+      EXPECT_FALSE(store->synchronize()) << "the refusal is reported";
+      EXPECT_FALSE(store->objectForKey(c.key) && *store->objectForKey(c.key) == c.value);
+      store->setInteger("ScreenModeUserDefaultsKey", 2);
+      EXPECT_TRUE(store->synchronize()) << "the next write lands";
+    }
+    EXPECT_EQ(store->stringForKey("DefaultUserSettings"), "zh-Hans") << "the old value stays";
+  }
+  EXPECT_EQ(reports.size(), std::size(cases));
+  EXPECT_NE(reports[0].find("not UTF-8"), std::string::npos) << reports[0];
+  JsonFileUserDefaults reopened(path);
+  EXPECT_EQ(reopened.integerForKey("ScreenModeUserDefaultsKey"), 2);
+  EXPECT_EQ(reopened.stringForKey("DefaultUserSettings"), "zh-Hans");
+  EXPECT_EQ((*reopened.dictionaryForKey("UserDefault_key_orvex_userInfo"))["nick"].stringOr(""),
+            "安娜");
+}
+
+TEST(JsonFileUserDefaults, AFileKeptAsideIsNeverWrittenOver) {
+  const std::string broken = "{\"ScreenModeUserDefaultsKey\": 2, \"dep";
+  struct Case {
+    const char* name;
+    int takenFiles;       // ".bad", ".bad.1", ... already there as files
+    bool badIsDirectory;  // ".bad" is a folder
+    bool keptAside;
+  };
+  const Case cases[] = {
+      {"an earlier .bad file", 1, false, true},
+      {".bad is a folder", 0, true, true},
+      {"every name taken", 1000, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const fs::path path = dir.path() / "user-defaults.json";
+    std::ofstream(path) << broken;
+    for (int i = 0; i < c.takenFiles; ++i) {
+      std::ofstream(path.string() + ".bad" + (i == 0 ? "" : "." + std::to_string(i)))
+          << "earlier " << i;
+    }
+    if (c.badIsDirectory) fs::create_directory(path.string() + ".bad");
+    std::vector<std::string> reports;
+    JsonFileUserDefaults store(path.string(), [&](const std::string& t) { reports.push_back(t); });
+    store.setInteger("ScreenModeUserDefaultsKey", 1);
+
+    if (c.takenFiles > 0) {
+      EXPECT_EQ(readAll(path.string() + ".bad"), "earlier 0");
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    if (c.keptAside) {
+      const fs::path aside = path.string() + ".bad.1";
+      EXPECT_EQ(readAll(aside), broken) << "kept byte for byte under a free name";
+      EXPECT_NE(reports[0].find(aside.string()), std::string::npos) << reports[0];
+      EXPECT_TRUE(store.synchronize());
+      EXPECT_EQ(JsonFileUserDefaults(path.string()).integerForKey("ScreenModeUserDefaultsKey"), 1);
+    } else {
+      EXPECT_EQ(readAll(path), broken) << "a file that could not be moved is not replaced";
+      EXPECT_NE(reports[0].find("not written"), std::string::npos) << reports[0];
+      EXPECT_FALSE(store.synchronize());
+      EXPECT_EQ(store.integerForKey("ScreenModeUserDefaultsKey"), 1) << "kept for this session";
+    }
+  }
+}
+
+TEST(JsonFileUserDefaults, DeepNestingIsCappedOnLoadAndOnWrite) {
+  TempDir dir;
+  const fs::path path = dir.path() / "user-defaults.json";
+  const size_t levels = 50000;
+  std::ofstream(path) << "{\"k\": \"[\", \"v\": " << std::string(levels, '[')
+                      << std::string(levels, ']') << "}";
+  ASSERT_GT(fs::file_size(path), 100000u);
+  std::vector<std::string> reports;
+  {
+    JsonFileUserDefaults store(path.string(), [&](const std::string& t) { reports.push_back(t); });
+    EXPECT_FALSE(store.objectForKey("k"));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(".bad"), std::string::npos) << "treated as a corrupt file";
+    EXPECT_FALSE(fs::exists(path));
+  }
+
+  // The deepest value a file may hold is stored and loads again; one level
+  // more is refused, so the store never writes a file it would refuse.
+  auto nested = [](size_t depth) {
+    Value value("leaf");
+    for (size_t i = 0; i < depth; ++i) value = Value(Value::List{value});
+    return value;
+  };
+  JsonFileUserDefaults store(path.string(), [&](const std::string& t) { reports.push_back(t); });
+  store.setObject("deepest", nested(UserDefaults::kMaxDepth - 1));
+  EXPECT_TRUE(store.synchronize());
+  store.setObject("too deep", nested(UserDefaults::kMaxDepth));
+  EXPECT_FALSE(store.synchronize());
+  EXPECT_FALSE(store.objectForKey("too deep"));
+  EXPECT_EQ(JsonFileUserDefaults(path.string()).objectForKey("deepest"),
+            nested(UserDefaults::kMaxDepth - 1));
+}
+
+TEST(JsonFileUserDefaults, IntegersBeyondTheSignedRangeReadAsAbsent) {
+  TempDir dir;
+  const fs::path path = dir.path() / "d.json";
+  std::ofstream(path) << R"({"a": 18446744073709551615, "b": 9223372036854775808,
+                             "c": 9223372036854775807, "d": -9223372036854775808,
+                             "e": {"x": 9223372036854775808, "y": 1}})";
+  JsonFileUserDefaults store(path.string());
+  EXPECT_FALSE(store.objectForKey("a"));
+  EXPECT_FALSE(store.integerForKey("b"));
+  EXPECT_EQ(store.integerForKey("c"), INT64_MAX);
+  EXPECT_EQ(store.integerForKey("d"), INT64_MIN);
+  auto e = store.dictionaryForKey("e");
+  ASSERT_TRUE(e);
+  EXPECT_FALSE((*e)["x"].asInt());
+  EXPECT_EQ((*e)["y"].asInt(), 1);
 }
 
 TEST(JsonFileUserDefaults, TwoThreadsWritingLoseNothing) {

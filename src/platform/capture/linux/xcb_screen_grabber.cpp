@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "platform/dispatch/clock.h"
+#include "platform/session/session_type.h"
 
 namespace vistrelle::capture {
 namespace {
@@ -174,13 +175,16 @@ std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::connect(const char* displayN
                                                             std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
+  // The user's own desktop: in a Wayland session DISPLAY may name Xwayland,
+  // whose root window holds none of the Wayland windows, so a capture would
+  // show a black or half-empty screen on the glasses.
+  if (displayName == nullptr && session::isWaylandSession()) {
+    *reason = kWaylandSessionReason;
+    return nullptr;
+  }
   const char* name = displayName != nullptr ? displayName : std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0') {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    *reason = wayland != nullptr && *wayland != '\0'
-                  ? "screen capture needs an X11 display: this is a Wayland session without "
-                    "Xwayland (DISPLAY is not set)"
-                  : "screen capture needs an X11 display: DISPLAY is not set";
+    *reason = "screen capture needs an X11 display: DISPLAY is not set";
     return nullptr;
   }
   auto impl = std::make_unique<Impl>();

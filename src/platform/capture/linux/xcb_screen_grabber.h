@@ -15,10 +15,15 @@ namespace vistrelle::capture {
 
 class XcbScreenGrabber : public ScreenGrabber {
  public:
-  // displayName null means $DISPLAY. Null with the reason when no X11
-  // display can be read (none given, a Wayland-only session, or the server
+  // displayName null means the desktop's own display, $DISPLAY, refused in
+  // a Wayland session (kWaylandSessionReason).  Null with the reason when no
+  // X11 display can be read (none given, a Wayland session, or the server
   // refuses the connection).
   static std::unique_ptr<XcbScreenGrabber> connect(const char* displayName, std::string* reason);
+
+  static constexpr const char* kWaylandSessionReason =
+      "the 3D view needs an X11 session: this is a Wayland session, whose windows an X11 "
+      "screen capture cannot see (choose an X11 or Xorg session at the login screen)";
 
   ~XcbScreenGrabber() override;
   XcbScreenGrabber(const XcbScreenGrabber&) = delete;

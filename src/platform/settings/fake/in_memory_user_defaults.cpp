@@ -11,13 +11,21 @@ std::optional<Value> InMemoryUserDefaults::objectForKey(const std::string& key) 
 
 void InMemoryUserDefaults::setObject(const std::string& key, Value value) {
   std::lock_guard lock(mutex_);
+  lastWriteRefused_ = refusalReason(key, value).has_value();
+  if (lastWriteRefused_) return;
   values_[key] = std::move(value);
   ++writes_;
 }
 
 void InMemoryUserDefaults::removeObjectForKey(const std::string& key) {
   std::lock_guard lock(mutex_);
+  lastWriteRefused_ = false;
   if (values_.erase(key) > 0) ++writes_;
+}
+
+bool InMemoryUserDefaults::synchronize() {
+  std::lock_guard lock(mutex_);
+  return !lastWriteRefused_;
 }
 
 size_t InMemoryUserDefaults::writeCount() const {

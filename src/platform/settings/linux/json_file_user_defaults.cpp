@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "platform/settings/user_directories.h"
 
@@ -46,8 +46,11 @@ Value fromJson(const json& node) {
       return Value(node.get<bool>());
     case json::value_t::number_integer:
       return Value(node.get<int64_t>());
-    case json::value_t::number_unsigned:
-      return Value(static_cast<int64_t>(node.get<uint64_t>()));
+    case json::value_t::number_unsigned: {
+      const uint64_t number = node.get<uint64_t>();
+      if (number > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return Value();
+      return Value(static_cast<int64_t>(number));
+    }
     case json::value_t::number_float:
       return Value(node.get<double>());
     case json::value_t::string:
@@ -70,6 +73,69 @@ Value fromJson(const json& node) {
 std::string parentOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// True when the JSON text opens more than `limit` nested arrays and objects.
+// Checked before parsing, so a hostile file never reaches the recursive
+// conversion.
+bool nestsDeeperThan(const std::string& text, size_t limit) {
+  size_t depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > limit) return true;
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
+
+// Reads the whole file.  ENOENT means there is none; any other error means
+// there is one that could not be read.
+int readFile(const std::string& path, std::string* text) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  char buffer[65536];
+  int error = 0;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text->append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+  }
+  ::close(fd);
+  return error;
+}
+
+// Renames `from` to `to` unless `to` exists; EEXIST when it does.
+int renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  // A file system without the flag: a hard link fails on a taken name too.
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  if (::unlink(from.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(to.c_str());
+    return error;
+  }
+  return 0;
 }
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -96,23 +162,47 @@ JsonFileUserDefaults::JsonFileUserDefaults(std::string path, Diagnostics diagnos
 }
 
 void JsonFileUserDefaults::load() {
-  std::ifstream file(path_, std::ios::binary);
-  if (!file) return;  // first run
-  std::stringstream text;
-  text << file.rdbuf();
-  json root = json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
-  if (root.is_discarded() || !root.is_object()) {
-    const std::string aside = path_ + ".bad";
-    if (std::rename(path_.c_str(), aside.c_str()) == 0) {
-      diagnostics_("user defaults: " + path_ + " is not a settings file; kept as " + aside);
-    } else {
-      diagnostics_("user defaults: " + path_ + " is not a settings file and could not be moved (" +
-                   std::strerror(errno) + "); it is left as it is and not written");
-      healthy_ = false;
-    }
+  std::string text;
+  if (int error = readFile(path_, &text); error == ENOENT) {
+    return;  // first run
+  } else if (error != 0) {
+    refuseWrites(std::string("cannot be read (") + std::strerror(error) + ")");
     return;
   }
-  for (auto it = root.begin(); it != root.end(); ++it) values_[it.key()] = fromJson(it.value());
+  if (nestsDeeperThan(text, kMaxDepth)) {
+    keepAside();
+    return;
+  }
+  json root = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (root.is_discarded() || !root.is_object()) {
+    keepAside();
+    return;
+  }
+  for (auto it = root.begin(); it != root.end(); ++it) {
+    Value value = fromJson(it.value());
+    if (!value.isNull()) values_[it.key()] = std::move(value);
+  }
+}
+
+void JsonFileUserDefaults::keepAside() {
+  constexpr int kNames = 1000;
+  int error = EEXIST;
+  for (int i = 0; i < kNames && error == EEXIST; ++i) {
+    const std::string aside = path_ + ".bad" + (i == 0 ? "" : "." + std::to_string(i));
+    error = renameNoReplace(path_, aside);
+    if (error == 0) {
+      diagnostics_("user defaults: " + path_ + " is not a settings file; kept as " + aside);
+      return;
+    }
+  }
+  refuseWrites(std::string("is not a settings file and could not be moved (") +
+               std::strerror(error) + ")");
+}
+
+void JsonFileUserDefaults::refuseWrites(const std::string& why) {
+  diagnostics_("user defaults: " + path_ + " " + why + "; it is left as it is and not written");
+  writable_ = false;
+  healthy_ = false;
 }
 
 std::optional<Value> JsonFileUserDefaults::objectForKey(const std::string& key) const {
@@ -124,6 +214,11 @@ std::optional<Value> JsonFileUserDefaults::objectForKey(const std::string& key) 
 
 void JsonFileUserDefaults::setObject(const std::string& key, Value value) {
   std::lock_guard lock(mutex_);
+  if (auto why = refusalReason(key, value)) {
+    diagnostics_("user defaults: not stored under \"" + key + "\": " + *why);
+    healthy_ = false;
+    return;
+  }
   values_[key] = std::move(value);
   persist();
 }
@@ -144,6 +239,7 @@ size_t JsonFileUserDefaults::writeCount() const {
 }
 
 bool JsonFileUserDefaults::persist() {
+  if (!writable_) return healthy_ = false;
   const std::string folder = parentOf(path_);
   std::string error;
   if (!makeDirectories(folder, 0700, &error)) {

@@ -12,8 +12,14 @@ namespace vistrelle {
 // Defaults kept in one JSON object on disk.  Every change rewrites the file
 // atomically (temporary file, fsync, rename) so a crash leaves either the old
 // or the new contents.  The folder is created 0700 and the file 0600: the
-// account session keeps its tokens here.  A file that does not parse is kept
-// aside as "<name>.bad" and reported, never silently overwritten.
+// account session keeps its tokens here.
+//
+// A file that does not parse (or nests deeper than kMaxDepth) is moved aside
+// to "<name>.bad", or "<name>.bad.1", ".bad.2", ... when that name is taken,
+// and reported; an earlier file kept aside is never replaced.  A file that
+// cannot be read or moved aside is never written over: the store then keeps
+// changes in memory only and synchronize() answers false.  Integers above
+// the signed 64-bit range read as absent.
 class JsonFileUserDefaults final : public UserDefaults {
  public:
   using Diagnostics = std::function<void(const std::string&)>;
@@ -31,6 +37,8 @@ class JsonFileUserDefaults final : public UserDefaults {
 
  private:
   void load();
+  void keepAside();
+  void refuseWrites(const std::string& why);
   bool persist();  // mutex_ held
 
   const std::string path_;
@@ -39,6 +47,8 @@ class JsonFileUserDefaults final : public UserDefaults {
   std::map<std::string, Value> values_;
   size_t writes_ = 0;
   bool healthy_ = true;
+  // False when the file on disk must not be replaced.
+  bool writable_ = true;
 };
 
 }  // namespace vistrelle

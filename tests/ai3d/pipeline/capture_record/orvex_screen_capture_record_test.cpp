@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "platform/capture/fake/fake_screen_grabber.h"
@@ -187,6 +189,50 @@ TEST(CaptureRecordCpu, ReportsTheProcessorKind) {
   EXPECT_FALSE(arm);
   EXPECT_EQ(printed, "X86_64===X86_64===X86_64===X86_64");
 #endif
+}
+
+// Sets one environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(CaptureRecordX11, AWaylandSessionIsRefusedWithItsReason) {
+  // Xwayland answers on DISPLAY, but its root window misses the Wayland windows.
+  ScopedEnvironment display("DISPLAY", ":0");
+  ScopedEnvironment sessionType("XDG_SESSION_TYPE", "wayland");
+  std::vector<std::string> logged;
+  OrvexScreenCaptureRecord::Options options;
+  auto video = std::make_shared<dispatch::VirtualExecutor>("video");
+  options.videoQueue = video;
+  options.mainQueue = std::make_shared<dispatch::VirtualExecutor>("main");
+  options.log = [&logged](const std::string& line) { logged.push_back(line); };
+  options.print = [](const std::string&) {};
+  OrvexScreenCaptureRecord record(options);
+  EXPECT_EQ(record.mainDisplayID(), 0u);
+  record.prepare(OrvexScreenCaptureRecord::kMainDisplayID);
+  video->runUntilIdle();
+  EXPECT_FALSE(record.isRecording());
+  EXPECT_THAT(logged, Contains(std::string("== 啦啦啦啦啦啦啦啦 ") +
+                               capture::XcbScreenGrabber::kWaylandSessionReason));
 }
 
 TEST(CaptureRecordX11, FramesOfTheMainDisplayArriveFromARealServer) {

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <functional>
+
+namespace vistrelle::dispatch {
+
+// A unit of work for a queue.
+using Task = std::function<void()>;
+
+}  // namespace vistrelle::dispatch
