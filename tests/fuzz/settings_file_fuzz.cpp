@@ -6,11 +6,14 @@
 // Input: the whole file.
 // Links: vistrelle_platform_settings nlohmann_json::nlohmann_json
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "platform/settings/linux/json_file_user_defaults.h"
@@ -63,6 +66,21 @@ bool readsAs(const vistrelle::Value& value, const nlohmann::json& node) {
   }
 }
 
+// Levels of arrays and objects, the outermost one counted (without
+// recursing: the file may nest thousands deep).
+size_t depth(const nlohmann::json& root) {
+  size_t deepest = 0;
+  std::vector<std::pair<const nlohmann::json*, size_t>> pending{{&root, 1}};
+  while (!pending.empty()) {
+    const auto [node, level] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) continue;
+    deepest = std::max(deepest, level);
+    for (const auto& element : *node) pending.emplace_back(&element, level + 1);
+  }
+  return deepest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -82,8 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       vistrelle::fuzz::ByteReader::asText({data, size}), nullptr, /*allow_exceptions=*/false);
   if (root.is_discarded() || !root.is_object()) return 0;
 
+  // A file nested deeper than the store holds is kept aside, not read.
+  const bool tooDeep = depth(root) > vistrelle::UserDefaults::kMaxDepth;
+  FUZZ_CHECK(std::filesystem::exists(path + ".bad") == tooDeep);
   for (auto it = root.begin(); it != root.end(); ++it) {
-    FUZZ_CHECK(readsAs(loaded.objectForKey(it.key()).value_or(vistrelle::Value()), it.value()));
+    const std::optional<vistrelle::Value> value = loaded.objectForKey(it.key());
+    FUZZ_CHECK(tooDeep ? !value.has_value()
+                       : readsAs(value.value_or(vistrelle::Value()), it.value()));
   }
 
   loaded.setInteger(kProbeKey, 1);
