@@ -15,13 +15,14 @@ namespace vistrelle::testing {
 
 class XvfbServer {
  public:
-  XvfbServer(int width, int height) {
+  XvfbServer(int width, int height, int depth = 24) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(fds[1], 3);  // dup2 clears close-on-exec on the copy
-      const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+      const std::string screen =
+          std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
       execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
              "-noreset", static_cast<char*>(nullptr));
       _exit(127);
