@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/capture/x11_painter.h"
-#include "platform/capture/xvfb_server.h"
+#include "support/xvfb_server.h"
 
 namespace vistrelle::capture {
 namespace {

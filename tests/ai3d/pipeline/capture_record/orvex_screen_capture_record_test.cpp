@@ -11,7 +11,7 @@
 #include "platform/capture/fake/fake_screen_grabber.h"
 #include "platform/capture/linux/xcb_screen_grabber.h"
 #include "platform/capture/x11_painter.h"
-#include "platform/capture/xvfb_server.h"
+#include "support/xvfb_server.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
 #include "platform/dispatch/virtual_executor.h"
