@@ -33,8 +33,8 @@ class Driver : public ::testing::Test {
     options.log = log.sink();
     options.imageFolder = folder.path();
     options.shortTimeoutMs = timeoutMs;
-    options.longTimeoutMs = timeoutMs == IspPacket::kShortTimeoutMs ? IspPacket::kLongTimeoutMs
-                                                                    : timeoutMs;
+    options.longTimeoutMs =
+        timeoutMs == IspPacket::kShortTimeoutMs ? IspPacket::kLongTimeoutMs : timeoutMs;
     return std::make_unique<DfuUpdateDriver>(options);
   }
   std::unique_ptr<SimBootloader> bootloader(uint8_t model) {
@@ -49,8 +49,7 @@ class Driver : public ::testing::Test {
   const std::vector<uint8_t> imageModel1 = testing::testImage(1000, 1);
   const std::vector<uint8_t> imageOthers = testing::testImage(1000, 2);
   std::shared_ptr<sim::SimHidBus> bus = sim::SimHidBus::create();
-  std::shared_ptr<sim::SimHidIoTransport> transport =
-      std::make_shared<sim::SimHidIoTransport>(bus);
+  std::shared_ptr<sim::SimHidIoTransport> transport = std::make_shared<sim::SimHidIoTransport>(bus);
   NotificationCenter center;
   testing::NoteLog notes{center};
   testing::ScratchFolder folder;
@@ -157,9 +156,9 @@ TEST_F(Driver, EveryFaultAnywhereEndsInFailure) {
   cases.push_back({Fault::None, 0, true, false});
   cases.push_back({Fault::None, 0, false, true});
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " at "
-                                      << c.packet << (c.refuseSync ? ", sync refused" : "")
-                                      << (c.failRun ? ", 0xAB fails" : ""));
+    SCOPED_TRACE(::testing::Message()
+                 << "fault " << static_cast<int>(c.fault) << " at " << c.packet
+                 << (c.refuseSync ? ", sync refused" : "") << (c.failRun ? ", 0xAB fails" : ""));
     NotificationCenter own;
     testing::NoteLog ownNotes(own);
     testing::LogLines ownLog;

@@ -36,13 +36,12 @@ class IspFlash : public ::testing::Test {
   // Reads a headered file of `image` into `command`.
   void load(ISPLdCMD& command, const std::vector<uint8_t>& image) {
     DfuFirmwareFile::Version version{};
-    ASSERT_TRUE(command.UpdateFileInfo(folder.write("image.bin", DfuFirmwareFile::build("V1", image)),
-                                       version, true));
+    ASSERT_TRUE(command.UpdateFileInfo(
+        folder.write("image.bin", DfuFirmwareFile::build("V1", image)), version, true));
   }
 
   std::shared_ptr<sim::SimHidBus> bus = sim::SimHidBus::create();
-  std::shared_ptr<sim::SimHidIoTransport> transport =
-      std::make_shared<sim::SimHidIoTransport>(bus);
+  std::shared_ptr<sim::SimHidIoTransport> transport = std::make_shared<sim::SimHidIoTransport>(bus);
   SimBootloader bootloader{bus};
   testing::ScratchFolder folder;
   testing::LogLines log;
@@ -52,8 +51,8 @@ class IspFlash : public ::testing::Test {
 // The packets an image of `size` bytes goes in: 0xA0 with up to 48 bytes,
 // then 0x00 with up to 56 each.
 TEST_F(IspFlash, ImagesAreSplitIntoPacketsAndLandInTheFlash) {
-  const std::vector<std::pair<uint32_t, size_t>> table = {
-      {1, 0}, {48, 0}, {49, 1}, {104, 1}, {105, 2}, {0x78000, 8777}};
+  const std::vector<std::pair<uint32_t, size_t>> table = {{1, 0},   {48, 0},  {49, 1},
+                                                          {104, 1}, {105, 2}, {0x78000, 8777}};
   for (const auto& [size, continuations] : table) {
     SCOPED_TRACE(size);
     bootloader.unplug();
@@ -97,9 +96,9 @@ TEST_F(IspFlash, ImagesThatCannotBeFlashedSendNothing) {
     std::string failure;
     std::string line;
   };
-  for (const auto& c : std::vector<Case>{
-           {0x78001, "fail -4", "内存溢出"},
-           {0, "fail -1", "文件长度不正确需要检查固件...end fileInf.st_size=0"}}) {
+  for (const auto& c :
+       std::vector<Case>{{0x78001, "fail -4", "内存溢出"},
+                         {0, "fail -1", "文件长度不正确需要检查固件...end fileInf.st_size=0"}}) {
     SCOPED_TRACE(c.size);
     testing::RecordingCallback outcome;
     auto command = client();
