@@ -56,6 +56,17 @@ bool chooseHidBackend(int argc, char** argv) {
   return true;
 }
 
+// The main window's contents beside home.
+void registerContents(vistrelle::ui::HomeWindow& window) {
+  using namespace vistrelle;
+  // The command layer is not made yet: until the connection road is wired
+  // there are no glasses for the update to reach.
+  device::OrvexDFUUpdateViewController::Dependencies dfu;
+  dfu.glasses =
+      std::make_shared<device::QxServerDfuPort>([]() -> device::OrvexQXServer* { return nullptr; });
+  window.registerContent(WindowContent::firmwareUpdate, new ui::OrvexDfuUpdateView(std::move(dfu)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,26 +103,20 @@ int main(int argc, char** argv) {
   AppDelegate* delegatePointer = nullptr;
   ui::Popover popover(&statusItem, [&delegatePointer] { delegatePointer->terminate(); });
   QPointer<ui::HomeWindow> homeWindow;
-  AppDelegate delegate(
-      AppServices{mainQueue,
-                  &defaults,
-                  &statusItem,
-                  [&delegatePointer, &homeWindow]() -> std::unique_ptr<AppWindow> {
-                    auto window = std::make_unique<ui::HomeWindow>(
-                        [&delegatePointer] { return delegatePointer->windowShouldCloseAndQuit(); });
-                    // The command layer is not made yet: until the
-                    // connection road is wired there are no glasses
-                    // for the update to reach.
-                    device::OrvexDFUUpdateViewController::Dependencies dfu;
-                    dfu.glasses = std::make_shared<device::QxServerDfuPort>(
-                        []() -> device::OrvexQXServer* { return nullptr; });
-                    window->registerContent(WindowContent::firmwareUpdate,
-                                            new ui::OrvexDfuUpdateView(std::move(dfu)));
-                    homeWindow = window.get();
-                    return window;
-                  },
-                  {},
-                  &popover});
+  AppDelegate delegate(AppServices{mainQueue,
+                                   &defaults,
+                                   &statusItem,
+                                   [&delegatePointer, &homeWindow]() -> std::unique_ptr<AppWindow> {
+                                     auto window =
+                                         std::make_unique<ui::HomeWindow>([&delegatePointer] {
+                                           return delegatePointer->windowShouldCloseAndQuit();
+                                         });
+                                     registerContents(*window);
+                                     homeWindow = window.get();
+                                     return window;
+                                   },
+                                   {},
+                                   &popover});
   delegatePointer = &delegate;
 
   // Texts from below the user interface become toasts over the main window's
