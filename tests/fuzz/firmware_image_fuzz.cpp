@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(image.versionLength() <= device::DfuFirmwareFile::kMaxVersionLength);
         FUZZ_CHECK(16 + image.versionLength() <= image.headerLength());
         FUZZ_CHECK(image.headerLength() + image.imageLength() <= size);
-        FUZZ_CHECK(std::equal(image.image().begin(), image.image().end(),
-                              data + image.headerLength()));
+        FUZZ_CHECK(
+            std::equal(image.image().begin(), image.image().end(), data + image.headerLength()));
         FUZZ_CHECK(image.sum() == image.checksum());
       } else {
         FUZZ_CHECK(image.imageLength() == size);
