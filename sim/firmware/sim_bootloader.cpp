@@ -55,10 +55,14 @@ void putU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
 }  // namespace
 
 struct SimBootloader::Core : std::enable_shared_from_this<Core> {
-  Core(std::shared_ptr<SimHidBus> bus, Identity identity)
-      : bus(std::move(bus)), identity(std::move(identity)) {}
+  Core(const std::shared_ptr<SimHidBus>& bus, Identity identity)
+      : bus(bus), busOnItsThread(bus.get()), identity(std::move(identity)) {}
 
-  const std::shared_ptr<SimHidBus> bus;
+  // Never owned here: a packet handler holds the core on the bus's own
+  // thread, and the bus must never be let go there (its destructor joins
+  // that thread).  On that thread the bus is alive by construction.
+  const std::weak_ptr<SimHidBus> bus;
+  SimHidBus* const busOnItsThread;
   const Identity identity;
 
   mutable std::mutex mutex;
@@ -104,15 +108,22 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
     announced.name = identity.name;
     announced.descriptor = SimGlassesHidDevice::reportDescriptor(false);
     std::weak_ptr<Core> self = weak_from_this();
+    auto target = bus.lock();
+    if (!target) return;
     // Held across the plug: a write can only be handled once the node is known.
-    path = bus->plug(std::move(announced), [self](std::span<const uint8_t> frame) {
+    path = target->plug(std::move(announced), [self](std::span<const uint8_t> frame) {
       if (auto core = self.lock()) core->received(frame);
     });
     plugged = true;
     changed.notify_all();
   }
 
+  // Off the bus's thread.
   void unplug() {
+    if (auto target = bus.lock()) unplugFrom(*target);
+  }
+
+  void unplugFrom(SimHidBus& target) {
     std::string node;
     {
       std::lock_guard lock(mutex);
@@ -121,7 +132,7 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
       node = path;
       changed.notify_all();
     }
-    bus->unplug(node);
+    target.unplug(node);
   }
 
   bool flashMatches() const {
@@ -244,9 +255,9 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
         }
       }
     }
-    if (failWrites) bus->failWrites(node);
-    if (answer && !reply.empty()) bus->sendInput(node, reply);
-    if (leave || run) unplug();
+    if (failWrites) busOnItsThread->failWrites(node);
+    if (answer && !reply.empty()) busOnItsThread->sendInput(node, reply);
+    if (leave || run) unplugFrom(*busOnItsThread);
     if (run) bringUp();
   }
 
@@ -268,7 +279,7 @@ SimBootloader::SimBootloader(std::shared_ptr<SimHidBus> bus)
     : SimBootloader(std::move(bus), Identity{}) {}
 
 SimBootloader::SimBootloader(std::shared_ptr<SimHidBus> bus, Identity identity)
-    : core_(std::make_shared<Core>(std::move(bus), std::move(identity))) {}
+    : bus_(std::move(bus)), core_(std::make_shared<Core>(bus_, std::move(identity))) {}
 
 SimBootloader::~SimBootloader() {
   core_->unplug();

@@ -105,6 +105,7 @@ class SimBootloader {
   struct Core;
 
  private:
+  const std::shared_ptr<SimHidBus> bus_;
   const std::shared_ptr<Core> core_;
 };
 
