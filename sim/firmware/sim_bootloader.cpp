@@ -67,7 +67,8 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
 
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
-  bool plugged = false;
+  bool plugged = false;  // packets are handled
+  bool onBus = false;    // the node is announced
   std::string path;
   // Per plug.
   std::vector<uint8_t> flash;
@@ -92,7 +93,9 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
   bool failRunAprom = false;
 
   void plug() {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
+    // A leave still under way ends first.
+    changed.wait(lock, [&] { return plugged || !onBus; });
     if (plugged) return;
     flash.assign(kFlashSize, 0xFF);
     config = identity.config;
@@ -115,14 +118,25 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
       if (auto core = self.lock()) core->received(frame);
     });
     plugged = true;
+    onBus = true;
     changed.notify_all();
   }
 
-  // Off the bus's thread.
+  // Off the bus's thread: returns once the node is off the bus, also when
+  // the boot loader is leaving on its own.
   void unplug() {
-    if (auto target = bus.lock()) unplugFrom(*target);
+    auto target = bus.lock();
+    if (target) unplugFrom(*target);
+    std::unique_lock lock(mutex);
+    if (!target) {
+      plugged = onBus = false;
+      return;
+    }
+    changed.wait(lock, [&] { return !onBus; });
   }
 
+  // Packets stop being handled at once; the node is off the bus when it
+  // returns.
   void unplugFrom(SimHidBus& target) {
     std::string node;
     {
@@ -130,9 +144,11 @@ struct SimBootloader::Core : std::enable_shared_from_this<Core> {
       if (!plugged) return;
       plugged = false;
       node = path;
-      changed.notify_all();
     }
     target.unplug(node);
+    std::lock_guard lock(mutex);
+    onBus = false;
+    changed.notify_all();
   }
 
   bool flashMatches() const {
@@ -295,7 +311,7 @@ void SimBootloader::unplug() {
 
 bool SimBootloader::plugged() const {
   std::lock_guard lock(core_->mutex);
-  return core_->plugged;
+  return core_->onBus;
 }
 
 std::string SimBootloader::path() const {
@@ -320,10 +336,12 @@ void SimBootloader::takeOverFrom(SimGlassesHidDevice& glasses, dispatch::Executo
                                  dispatch::Nanos delay) {
   std::weak_ptr<Core> core = core_;
   glasses.glasses().setBootLoaderHook([core, device = &glasses, executor, delay](SimGlasses&) {
-    device->unplug();
+    // Scheduled before the glasses leave, so whoever sees them leave can move
+    // a virtual clock on to the arrival.
     executor->postAfter(delay, [core] {
       if (auto target = core.lock()) target->plug();
     });
+    device->unplug();
   });
 }
 
@@ -393,7 +411,7 @@ bool SimBootloader::waitForCommands(size_t count, std::chrono::milliseconds limi
 
 bool SimBootloader::waitUntilPlugged(bool plugged, std::chrono::milliseconds limit) const {
   std::unique_lock lock(core_->mutex);
-  return core_->changed.wait_for(lock, limit, [&] { return core_->plugged == plugged; });
+  return core_->changed.wait_for(lock, limit, [&] { return core_->onBus == plugged; });
 }
 
 }  // namespace vistrelle::sim

@@ -32,8 +32,11 @@ struct ShownView : DfuUpdateView {
 };
 
 // The version the glasses answer, stored as the connection road stores it.
-std::string askVersion(testing::QxRig& rig, size_t answers) {
+std::string askVersion(testing::QxRig& rig, sim::SimGlassesHidDevice& glasses, size_t answers) {
+  const size_t before = glasses.writesReceived();
   EXPECT_EQ(rig.qx->getOrvexGlassFirmwareVersion(), 0);
+  // The reply is due on the glasses' clock once they have the request.
+  EXPECT_TRUE(glasses.waitForWrites(before + 1));
   rig.sim.glassesClock->runUntilIdle();
   EXPECT_TRUE(rig.notes.waitFor(GlassReport::kVersionNotification, answers));
   const std::string version =
@@ -53,7 +56,7 @@ TEST(FirmwareUpdateEndToEnd, OldGlassesAreFlashedAndComeBackCurrent) {
   sim::SimGlassesModel model = sim::SimGlassesModel::secondGeneration();
   model.versionText = "ORVEX2_FW_V1.9";
   auto glasses = rig.plug(model);
-  EXPECT_EQ(askVersion(rig, 1), "ORVEX2_FW_V1.9");
+  EXPECT_EQ(askVersion(rig, *glasses, 1), "ORVEX2_FW_V1.9");
   EXPECT_TRUE(needsUpdate(rig));
 
   testing::ScratchFolder folder;
@@ -121,7 +124,7 @@ TEST(FirmwareUpdateEndToEnd, OldGlassesAreFlashedAndComeBackCurrent) {
     EXPECT_FALSE(rig.state.isDfuUpdateStart.load());
   }
   EXPECT_EQ(rig.qx->connectedDevice()->deviceInfo().productId, 0x8003);
-  EXPECT_EQ(askVersion(rig, 2), "ORVEX2_FW_V1.63");
+  EXPECT_EQ(askVersion(rig, *glasses, 2), "ORVEX2_FW_V1.63");
   EXPECT_FALSE(needsUpdate(rig));
 }
 

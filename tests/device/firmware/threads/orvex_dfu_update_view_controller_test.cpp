@@ -71,6 +71,9 @@ class DfuWindow : public ::testing::Test {
     deps.localize = [](std::string_view key) { return std::string(key); };
     controller = std::make_unique<OrvexDFUUpdateViewController>(view, deps);
     controller->viewDidLoad();
+    // Observing after the window, it sees a post once the window's handling
+    // of it is queued.
+    notes = std::make_unique<testing::NoteLog>(center);
   }
 
   void click() {
@@ -79,7 +82,7 @@ class DfuWindow : public ::testing::Test {
   }
   // Waits for the `count`th status post and lets the window handle it.
   void settleStatus(size_t count) {
-    ASSERT_TRUE(notes.waitFor(dfu_notifications::kStatus, count));
+    ASSERT_TRUE(notes->waitFor(dfu_notifications::kStatus, count));
     main->runUntilIdle();
   }
   void expectUpgrading() {
@@ -103,13 +106,14 @@ class DfuWindow : public ::testing::Test {
   std::shared_ptr<dispatch::VirtualExecutor> main = std::make_shared<dispatch::VirtualExecutor>();
   GCXTimer timer{main, main};
   NotificationCenter center;
-  testing::NoteLog notes{center};
+  std::unique_ptr<testing::NoteLog> notes;
   MainState state;
   RecordingView view;
   std::shared_ptr<FakeGlasses> glasses = std::make_shared<FakeGlasses>();
   std::atomic<int> updateResult{0};
   std::atomic<int> updates{0};
   std::shared_ptr<testing::BoundedLatch> updated = std::make_shared<testing::BoundedLatch>(1);
+  // Declared last: it goes first, joining its thread before what it uses.
   std::unique_ptr<OrvexDFUUpdateViewController> controller;
 };
 
@@ -136,7 +140,7 @@ TEST_F(DfuWindow, BootLoaderAlreadyThereRunsTheUpdateAtOnce) {
   EXPECT_EQ(glasses->entered, 0);
   settleStatus(1);
   expectFailed();
-  EXPECT_EQ(notes.objects(dfu_notifications::kStatus), (std::vector<Value>{Value(false)}));
+  EXPECT_EQ(notes->objects(dfu_notifications::kStatus), (std::vector<Value>{Value(false)}));
 }
 
 TEST_F(DfuWindow, GlassesAreSentToTheBootLoaderAndItIsWaitedFor) {
@@ -163,7 +167,7 @@ TEST_F(DfuWindow, WaitsAtMostTwentyPollsThenTriesAnyway) {
   EXPECT_EQ(updates.load(), 0);
   main->advanceBy(250ms);
   ASSERT_TRUE(updated->waitFor());
-  EXPECT_TRUE(notes.objects(dfu_notifications::kStatus).empty());
+  EXPECT_TRUE(notes->objects(dfu_notifications::kStatus).empty());
 }
 
 // Each road that cannot go on ends in the failure state instead of an
@@ -196,7 +200,7 @@ TEST_F(DfuWindow, RoadsThatCannotGoOnShowFailure) {
     EXPECT_EQ(glasses->entered, c.entered);
   }
   EXPECT_EQ(updates.load(), 0);
-  EXPECT_EQ(notes.count(dfu_notifications::kStatus), posts);
+  EXPECT_EQ(notes->count(dfu_notifications::kStatus), posts);
 }
 
 TEST_F(DfuWindow, RetryRunsTheRoadAgain) {
