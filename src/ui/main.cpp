@@ -11,6 +11,7 @@
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
+#include "cloud/http/orvex_alamofire_manager.h"
 #include "device/firmware/qx_server_dfu_port.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/hid/hid_backend.h"
@@ -90,6 +91,13 @@ int main(int argc, char** argv) {
   const auto logMessages = std::make_shared<message::LoggingTransientMessage>(
       [](const std::string& line) { OrvexLog::logMessage(line); });
   message::TransientMessage::install(logMessages);
+
+  // The HTTP layer's worker thread starts with its first request; its stop
+  // comes among the subsystems' stops, before the runtime's threads end.
+  auto http = std::make_shared<cloud::OrvexAlamofireManager>();
+  cloud::OrvexAlamofireManager::setShared(http);
+  const dispatch::StopRegistration httpStop =
+      runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
