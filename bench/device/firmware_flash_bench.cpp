@@ -2,12 +2,16 @@
 // client into the simulated boot loader, beside the bare floor: the same
 // request/reply exchanges (the sync, every image packet) and the 0xAB write,
 // prebuilt and sent straight through the same transport on the same bus, in
-// the same run.  Rounds alternate and the medians are compared.
+// the same run.  Each round flashes once and runs the floor once, in turns
+// (which goes first alternates), and the goal is on the median of the
+// rounds' ratios: the two halves of a round share the machine's load, which
+// on a shared machine swings far more between rounds than within one.
 //
 // Goal: the client within 1.1 times the floor (no sleep or other cost per
 // packet beyond the exchange itself).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -28,7 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kImageSize = IspPacket::kApromSize;
-constexpr int kRounds = 5;
+constexpr int kRounds = 9;
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -144,23 +148,35 @@ void BM_FullImage(benchmark::State& state) {
     Rig rig;
     std::vector<double> ours;
     std::vector<double> bare;
+    std::vector<double> ratios;
     bool good = true;
     for (int round = 0; round < kRounds; ++round) {
-      double seconds = 0;
-      good &= rig.ours(seconds);
-      ours.push_back(seconds);
-      good &= rig.bare(seconds);
-      bare.push_back(seconds);
+      double oursSeconds = 0;
+      double bareSeconds = 0;
+      if (round % 2 == 0) {
+        good &= rig.ours(oursSeconds);
+        good &= rig.bare(bareSeconds);
+      } else {
+        good &= rig.bare(bareSeconds);
+        good &= rig.ours(oursSeconds);
+      }
+      ours.push_back(oursSeconds);
+      bare.push_back(bareSeconds);
+      ratios.push_back(oursSeconds / bareSeconds);
     }
     if (!good) state.SkipWithError("a flash or an exchange failed");
-    const double oursMedian = bench::percentiles(ours).p50;
-    const double bareMedian = bench::percentiles(bare).p50;
+    const double oursBest = *std::min_element(ours.begin(), ours.end());
+    const double bareBest = *std::min_element(bare.begin(), bare.end());
     state.counters["packets"] = static_cast<double>(rig.packets.size() - 2);
-    state.counters["ours_ms"] = oursMedian * 1e3;
-    state.counters["floor_ms"] = bareMedian * 1e3;
-    state.counters["ours_us_per_exchange"] = oursMedian * 1e6 / (rig.packets.size() - 1);
-    state.counters["ratio_to_floor"] = oursMedian / bareMedian;
-    goals.ratio = good ? oursMedian / bareMedian : 1e9;
+    state.counters["ours_ms"] = oursBest * 1e3;
+    state.counters["floor_ms"] = bareBest * 1e3;
+    state.counters["ours_median_ms"] = bench::percentiles(ours).p50 * 1e3;
+    state.counters["floor_median_ms"] = bench::percentiles(bare).p50 * 1e3;
+    state.counters["ours_us_per_exchange"] = oursBest * 1e6 / (rig.packets.size() - 1);
+    state.counters["best_ratio"] = oursBest / bareBest;
+    const double ratio = bench::percentiles(ratios).p50;
+    state.counters["ratio_to_floor"] = ratio;
+    goals.ratio = good ? ratio : 1e9;
   }
 }
 BENCHMARK(BM_FullImage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
@@ -174,7 +190,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   const bool met = goals.ratio <= 1.1;
-  std::printf("%-44s %10.4f  goal %-10s %s\n", "full image: time ratio to the bare floor",
+  std::printf("%-44s %10.4f  goal %-10s %s\n", "full image: time ratio to the bare floor (median)",
               goals.ratio, "<= 1.1", met ? "met" : "MISSED");
   return met ? 0 : 1;
 }
