@@ -45,6 +45,8 @@ RoundedColorView* panelView(QWidget* parent, const char* name, int y, int height
   view->setGeometry(kPanelX, y, kPanelWidth, height);
   view->setBackgroundColor(hexColor("#FFFFFF"));
   view->setCornerRadius(20);
+  // A click on a panel is the sheet's, whatever the layer under it does.
+  view->setAttribute(Qt::WA_NoMousePropagation);
   return view;
 }
 

@@ -262,15 +262,22 @@ TEST_F(AppUpdateViewTest, EveryControlReportsItsClick) {
 
 TEST_F(AppUpdateViewTest, TheWindowUnderneathGetsNoClicksUnlessAskedTo) {
   showSheet();
-  uitest::click(window_.get(), QPoint(6, 6));  // on the veil, off the panels
+  const QPoint offPanels(6, 6);
+  const QPoint onPanel = inWindow(view().updateBgView(), QPoint(10, 90));
+  uitest::click(window_.get(), offPanels);
+  uitest::click(window_.get(), onPanel);
   EXPECT_EQ(content_->presses, 0);
   sheet_->remove();
   sheet_.reset();
   uitest::settle();
 
+  // Without the layer, clicks off the panels reach the window; on a panel
+  // they still do not.
   showSheet(/*hideInteractions=*/true);
   EXPECT_FALSE(view().interactionsView()->isVisible());
-  uitest::click(window_.get(), QPoint(6, 6));
+  uitest::click(window_.get(), offPanels);
+  EXPECT_EQ(content_->presses, 1);
+  uitest::click(window_.get(), onPanel);
   EXPECT_EQ(content_->presses, 1);
 }
 
