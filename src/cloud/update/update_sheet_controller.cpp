@@ -73,9 +73,11 @@ void UpdateSheetController::updateButtonClick() {
       [weak, download, expected = sha256_](std::optional<std::string> path,
                                            std::optional<HttpError> error) {
         auto self = weak.lock();
+        // The user's own cancel was taken back from download_ already; any
+        // other error, a cancel from elsewhere included, is a failure.
         if (!self || self->download_ != download) return;
         if (error || !path) {
-          self->failed(error ? error->text() : "no file");
+          self->failed();
         } else if (expected) {
           self->verify(download, *path, *expected);
         } else {
@@ -98,7 +100,7 @@ void UpdateSheetController::verify(uint64_t download, const std::string& path,
   auto file = std::make_shared<dispatch::UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat opened {};
   if (!file->valid() || ::fstat(file->get(), &opened) != 0) {
-    failed("the package cannot be read");
+    failed();
     return;
   }
   std::weak_ptr<UpdateSheetController> weak = weak_from_this();
@@ -121,7 +123,7 @@ void UpdateSheetController::verify(uint64_t download, const std::string& path,
         self->succeeded(path);
       } else {
         self->log("App Update: the package does not match its sha256, removed");
-        self->failed("sha256 mismatch");
+        self->failed();
       }
     });
   });
@@ -137,7 +139,7 @@ void UpdateSheetController::succeeded(const std::string& path) {
   sheet_->setInstallFailure("");
 }
 
-void UpdateSheetController::failed(const std::string&) {
+void UpdateSheetController::failed() {
   download_ = 0;
   sheet_->showPanel(UpdateSheet::Panel::result);
   sheet_->setResultTitle(localized("下载失败"));

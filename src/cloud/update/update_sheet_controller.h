@@ -61,7 +61,7 @@ class UpdateSheetController final : public UpdateSheetActions,
                  std::optional<HttpError> error);
   void verify(uint64_t download, const std::string& path, const std::string& expected);
   void succeeded(const std::string& path);
-  void failed(const std::string& why);
+  void failed();
   void install();
   void installerEnded(const std::string& path, const process::ProcessExit& exit);
   void installFailed(const std::string& path);
