@@ -2,6 +2,7 @@
 // queues, and the application delegate on top.
 
 #include <QApplication>
+#include <csignal>
 #include <memory>
 
 #include "app/app_delegate.h"
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits the mask and the
   // termination signals reach the main queue instead of killing the process.
   TerminationSignals::blockInThisThread();
+  // A peer that goes away mid-write (the companion application, an HTTP
+  // server) is an error on that write, never the end of the process.
+  std::signal(SIGPIPE, SIG_IGN);
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("Vistrelle");

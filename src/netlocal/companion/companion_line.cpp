@@ -12,8 +12,8 @@ namespace vistrelle::netlocal {
 namespace {
 
 std::optional<nlohmann::json> toJson(const Value& value, size_t depth) {
-  if (depth > CompanionLine::kMaxDepth) return std::nullopt;
   const Value::Storage& storage = value.storage();
+  if ((value.isMap() || value.isList()) && depth > CompanionLine::kMaxDepth) return std::nullopt;
   if (std::holds_alternative<std::monostate>(storage)) return nlohmann::json(nullptr);
   if (const bool* b = std::get_if<bool>(&storage)) return nlohmann::json(*b);
   if (const int64_t* i = std::get_if<int64_t>(&storage)) return nlohmann::json(*i);

@@ -14,7 +14,8 @@ namespace vistrelle::netlocal {
 // object in UTF-8 followed by CR LF.
 class CompanionLine {
  public:
-  // Trees deeper than this are not written (no message of ours comes near).
+  // Objects and arrays nested deeper than this (the message itself is level
+  // 1) are not written; no message of ours comes near.
   static constexpr size_t kMaxDepth = 64;
 
   // The JSON text of `message` without the line end.  A number that is not
