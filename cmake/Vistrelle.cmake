@@ -39,12 +39,14 @@ function(vistrelle_library target)
   endif()
 endfunction()
 
-# vistrelle_tests(<prefix> [LINK <libs...>] [LABELS <labels...>] [ENVIRONMENT <k=v...>])
+# vistrelle_tests(<prefix> [LINK <libs...>] [LABELS <labels...>] [ENVIRONMENT <k=v...>]
+#                 [OWN_MAIN])
 # One GoogleTest executable per *_test.cpp in the calling folder, named
 # <prefix>_<file stem>, so a broken test file never blocks its neighbours;
-# each is one ctest entry.
+# each is one ctest entry.  OWN_MAIN: a linked library brings main() (the UI
+# harness's, which sets up Qt first) in place of GoogleTest's.
 function(vistrelle_tests prefix)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LINK;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TIMEOUT" "LINK;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
@@ -59,7 +61,10 @@ function(vistrelle_tests prefix)
     target_include_directories(${target} PRIVATE ${VISTRELLE_INCLUDE_DIRS}
                                                  ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${target} PRIVATE ${ARG_LINK} GTest::gtest GTest::gmock
-                                            GTest::gtest_main Threads::Threads)
+                                            Threads::Threads)
+    if(NOT ARG_OWN_MAIN)
+      target_link_libraries(${target} PRIVATE GTest::gtest_main)
+    endif()
     # One ctest entry per executable: its cases run in one process, and a
     # failure names the case in the output.
     add_test(NAME ${target} COMMAND ${target} --gtest_color=no)

@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cstdio>
 
-#include "base/settings/launch_settings.h"
-#include "base/log/orvex_log.h"
 #include "base/helpers/host_info.h"
 #include "base/helpers/language_bundle.h"
 #include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
+#include "base/settings/launch_settings.h"
 
 namespace vistrelle {
 
@@ -57,20 +57,38 @@ bool AppDelegate::checkisChinaSimplified() const {
 
 void AppDelegate::setupStatusItem() {
   StatusItem* item = services_.statusItem;
-  if (!item) return;
-  item->setImage("toplogoIcon");
-  item->setToolTip("Vistrelle");
-  // Some tray hosts never deliver a right click, so the exit view's road is
-  // also a menu entry.
-  item->setMenu({{base::LanguageBundle::shared().localizedStringForKey("退出Vistrelle"),
-                  [this] { terminate(); }}});
-  item->setClickHandler([this](StatusItem::Click click) {
-    setMouseClick(click == StatusItem::Click::Right ? 2 : 1);
-    // Until the status popover exists, the icon's left click is the way back
-    // to the home window.
-    if (click == StatusItem::Click::Left) showHomeWindow();
-  });
-  item->show();
+  if (item) {
+    item->setImage("toplogoIcon");
+    item->setToolTip("Vistrelle");
+    item->setClickHandler([this](StatusItem::Click click) { itemActionWithBtn(click); });
+    item->show();
+  }
+  appMenu_ = {{base::LanguageBundle::shared().localizedStringForKey("退出Vistrelle"),
+               [this] { terminate(); }}};
+}
+
+void AppDelegate::itemActionWithBtn(StatusItem::Click click) {
+  setMouseClick(click == StatusItem::Click::Right ? 2 : 1);
+  showPopover();
+}
+
+void AppDelegate::showPopover() {
+  StatusPopover* popover = services_.statusPopover;
+  switch (mouseClick()) {
+    case 2:
+      // A fresh exit view every time, replacing whatever the popover held.
+      if (!popover) return;
+      popover->setContent(PopoverContent::exitView);
+      popover->show();
+      break;
+    case 1:
+      // Until the quick controls exist, the icon's left click is the way back
+      // to the home window.
+      showHomeWindow();
+      break;
+    default:
+      break;
+  }
 }
 
 void AppDelegate::showHomeWindow() {

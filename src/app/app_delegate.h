@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_services.h"
 #include "app/app_window.h"
@@ -16,6 +17,11 @@ namespace vistrelle {
 // subsystem reads, and owns the one exit road.  Lives for the whole process.
 class AppDelegate {
  public:
+  struct MenuEntry {
+    std::string title;
+    std::function<void()> action;
+  };
+
   explicit AppDelegate(AppServices services);
   ~AppDelegate();
   AppDelegate(const AppDelegate&) = delete;
@@ -28,7 +34,7 @@ class AppDelegate {
   bool applicationSupportsSecureRestorableState() const { return true; }
   bool applicationShouldHandleReopen(bool hasVisibleWindows);
 
-  // Every termination road ends here: the Quit entry, the window's close
+  // Every termination road ends here: the exit view's button, the window's close
   // button where there is no status item, the system's termination signals
   // and the session's logout.  Posts the exit clean-up to the main queue, then
   // ends the main loop with status 0.  Safe from any thread, any number of
@@ -41,10 +47,17 @@ class AppDelegate {
   void exitAppWithIsRecover(bool isRecover);
   void showHomeWindow();
   void setupStatusItem();
+  // The status item's click: records it in `mouseClick` and shows the popover
+  // for it.
+  void itemActionWithBtn(StatusItem::Click click);
+  void showPopover();
   bool getCPUTypeIsARM() const;
   bool checkisChinaSimplified() const;
 
   AppWindow* window() const { return window_.get(); }
+  // The application menu: one entry, "退出Vistrelle".  It is never attached to
+  // the status item, which works through its popovers only.
+  const std::vector<MenuEntry>& appMenu() const { return appMenu_; }
   int exitCleanupRuns() const { return exitCleanupRuns_.load(); }
 
   // The main state by the names the application knows; it lives in
@@ -64,7 +77,9 @@ class AppDelegate {
   float volumeValue_V2() const { return state_.volumeValue_V2.load(); }
   void setVolumeValue_V2(float value) { state_.volumeValue_V2.store(value); }
   bool manuallyChangeVolumeValue_V2() const { return state_.manuallyChangeVolumeValue_V2.load(); }
-  void setManuallyChangeVolumeValue_V2(bool value) { state_.manuallyChangeVolumeValue_V2.store(value); }
+  void setManuallyChangeVolumeValue_V2(bool value) {
+    state_.manuallyChangeVolumeValue_V2.store(value);
+  }
   bool isSoundOff() const { return state_.isSoundOff.load(); }
   void setIsSoundOff(bool value) { state_.isSoundOff.store(value); }
   std::string glassVersion() const { return state_.glassVersion.get(); }
@@ -76,21 +91,33 @@ class AppDelegate {
   int glassDisplayStatus() const { return state_.glassDisplayStatus.load(); }
   void setGlassDisplayStatus(int value) { state_.glassDisplayStatus.store(value); }
   std::string checkVolumeVersion_V1() const { return state_.checkVolumeVersion_V1.get(); }
-  void setCheckVolumeVersion_V1(std::string value) { state_.checkVolumeVersion_V1.set(std::move(value)); }
+  void setCheckVolumeVersion_V1(std::string value) {
+    state_.checkVolumeVersion_V1.set(std::move(value));
+  }
   std::string checkVolumeVersion_V2() const { return state_.checkVolumeVersion_V2.get(); }
-  void setCheckVolumeVersion_V2(std::string value) { state_.checkVolumeVersion_V2.set(std::move(value)); }
+  void setCheckVolumeVersion_V2(std::string value) {
+    state_.checkVolumeVersion_V2.set(std::move(value));
+  }
   std::string checkVolumeVersion_V2Pro() const { return state_.checkVolumeVersion_V2Pro.get(); }
-  void setCheckVolumeVersion_V2Pro(std::string value) { state_.checkVolumeVersion_V2Pro.set(std::move(value)); }
+  void setCheckVolumeVersion_V2Pro(std::string value) {
+    state_.checkVolumeVersion_V2Pro.set(std::move(value));
+  }
   std::string dfuUpdateVersion_V2() const { return state_.dfuUpdateVersion_V2.get(); }
-  void setDfuUpdateVersion_V2(std::string value) { state_.dfuUpdateVersion_V2.set(std::move(value)); }
+  void setDfuUpdateVersion_V2(std::string value) {
+    state_.dfuUpdateVersion_V2.set(std::move(value));
+  }
   std::string dfuUpdateVersion_V2Pro() const { return state_.dfuUpdateVersion_V2Pro.get(); }
-  void setDfuUpdateVersion_V2Pro(std::string value) { state_.dfuUpdateVersion_V2Pro.set(std::move(value)); }
+  void setDfuUpdateVersion_V2Pro(std::string value) {
+    state_.dfuUpdateVersion_V2Pro.set(std::move(value));
+  }
   bool isDfuUpdate() const { return state_.isDfuUpdate.load(); }
   void setIsDfuUpdate(bool value) { state_.isDfuUpdate.store(value); }
   bool isDfuUpdateStart() const { return state_.isDfuUpdateStart.load(); }
   void setIsDfuUpdateStart(bool value) { state_.isDfuUpdateStart.store(value); }
   int privacyScreenLockButtonState() const { return state_.privacyScreenLockButtonState.load(); }
-  void setPrivacyScreenLockButtonState(int value) { state_.privacyScreenLockButtonState.store(value); }
+  void setPrivacyScreenLockButtonState(int value) {
+    state_.privacyScreenLockButtonState.store(value);
+  }
   float defaultBrightness() const { return state_.defaultBrightness.load(); }
   void setDefaultBrightness(float value) { state_.defaultBrightness.store(value); }
   bool isCloseIMU() const { return state_.isCloseIMU.load(); }
@@ -99,8 +126,12 @@ class AppDelegate {
   void setIsExit(bool value) { state_.isExit.store(value); }
   int64_t time() const { return state_.time.load(); }
   void setTime(int64_t value) { state_.time.store(value); }
-  std::string showHomeTimerIdentification() const { return state_.showHomeTimerIdentification.get(); }
-  void setShowHomeTimerIdentification(std::string value) { state_.showHomeTimerIdentification.set(std::move(value)); }
+  std::string showHomeTimerIdentification() const {
+    return state_.showHomeTimerIdentification.get();
+  }
+  void setShowHomeTimerIdentification(std::string value) {
+    state_.showHomeTimerIdentification.set(std::move(value));
+  }
   bool isOpenImmersion() const { return state_.isOpenImmersion.load(); }
   void setIsOpenImmersion(bool value) { state_.isOpenImmersion.store(value); }
   bool isOpenAI3D() const { return state_.isOpenAI3D.load(); }
@@ -126,6 +157,7 @@ class AppDelegate {
   MainState& state_ = MainState::shared();
   AppServices services_;
   std::unique_ptr<AppWindow> window_;
+  std::vector<MenuEntry> appMenu_;
   std::atomic<bool> terminating_{false};
   std::atomic<int> exitCleanupRuns_{0};
 };

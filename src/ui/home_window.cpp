@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStackedLayout>
 
 namespace vistrelle::ui {
 
@@ -16,6 +17,42 @@ HomeWindow::HomeWindow(std::function<bool()> shouldQuitOnClose)
   setFixedSize(kWidth, kHeight);
   setAttribute(Qt::WA_DeleteOnClose, false);
   setAutoFillBackground(true);
+  stack_ = new QStackedLayout(this);
+  stack_->setContentsMargins(0, 0, 0, 0);
+  empty_ = new QWidget(this);
+  empty_->setObjectName("VistrelleEmptyContent");
+  stack_->addWidget(empty_);
+  setContent(WindowContent::home);
+}
+
+void HomeWindow::registerContent(WindowContent content, QWidget* widget) {
+  QWidget*& slot = contents_[static_cast<size_t>(content)];
+  if (slot == widget) return;
+  if (slot) {
+    stack_->removeWidget(slot);
+    delete slot;
+  }
+  slot = widget;
+  if (widget) stack_->addWidget(widget);
+  setContent(content_);
+}
+
+QWidget* HomeWindow::contentWidget(WindowContent content) const {
+  return contents_[static_cast<size_t>(content)];
+}
+
+QWidget* HomeWindow::slotWidget(WindowContent content) const {
+  QWidget* widget = contentWidget(content);
+  return widget ? widget : empty_;
+}
+
+void HomeWindow::setContent(WindowContent content) {
+  content_ = content;
+  stack_->setCurrentWidget(slotWidget(content));
+}
+
+QWidget* HomeWindow::currentContentWidget() const {
+  return slotWidget(content_);
 }
 
 void HomeWindow::showCentered() {

@@ -2,20 +2,25 @@
 // queues, and the application delegate on top.
 
 #include <QApplication>
+#include <QPointer>
 #include <csignal>
 #include <memory>
 
 #include "app/app_delegate.h"
-#include "base/settings/settings_keys.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
+#include "base/settings/settings_keys.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/message/logging_transient_message.h"
+#include "platform/message/transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
 #include "ui/home_window.h"
+#include "ui/light_palette.h"
+#include "ui/popover.h"
 #include "ui/qt_main_queue.h"
 #include "ui/qt_status_item.h"
+#include "ui/toast_transient_message.h"
 
 int main(int argc, char** argv) {
   using namespace vistrelle;
@@ -30,13 +35,16 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Vistrelle");
   // Closing the window does not end a status-bar application.
   QApplication::setQuitOnLastWindowClosed(false);
+  // The panels are drawn for a light appearance, whatever the desktop's theme.
+  ui::applyLightPalette(application);
 
   auto mainQueue = std::make_shared<ui::QtMainQueue>();
   dispatch::Runtime runtime(mainQueue);
 
   // Until the toast takes them, transient messages go to the text log.
-  message::TransientMessage::install(std::make_shared<message::LoggingTransientMessage>(
-      [](const std::string& line) { OrvexLog::logMessage(line); }));
+  const auto logMessages = std::make_shared<message::LoggingTransientMessage>(
+      [](const std::string& line) { OrvexLog::logMessage(line); });
+  message::TransientMessage::install(logMessages);
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(
@@ -48,16 +56,29 @@ int main(int argc, char** argv) {
 
   ui::QtStatusItem statusItem;
   AppDelegate* delegatePointer = nullptr;
+  ui::Popover popover(&statusItem, [&delegatePointer] { delegatePointer->terminate(); });
+  QPointer<ui::HomeWindow> homeWindow;
   AppDelegate delegate(AppServices{mainQueue,
                                    &defaults,
                                    &statusItem,
-                                   [&delegatePointer]() -> std::unique_ptr<AppWindow> {
-                                     return std::make_unique<ui::HomeWindow>([&delegatePointer] {
-                                       return delegatePointer->windowShouldCloseAndQuit();
-                                     });
+                                   [&delegatePointer, &homeWindow]() -> std::unique_ptr<AppWindow> {
+                                     auto window =
+                                         std::make_unique<ui::HomeWindow>([&delegatePointer] {
+                                           return delegatePointer->windowShouldCloseAndQuit();
+                                         });
+                                     homeWindow = window.get();
+                                     return window;
                                    },
-                                   {}});
+                                   {},
+                                   &popover});
   delegatePointer = &delegate;
+
+  // Texts from below the user interface become toasts over the main window's
+  // current content.
+  message::TransientMessage::install(
+      std::make_shared<ui::ToastTransientMessage>([&homeWindow]() -> QWidget* {
+        return homeWindow ? homeWindow->currentContentWidget() : nullptr;
+      }));
 
   TerminationSignals terminationSignals(runtime.reactor(), mainQueue,
                                         [&delegate](int) { delegate.terminate(); });
@@ -68,6 +89,8 @@ int main(int argc, char** argv) {
 
   mainQueue->post([&delegate] { delegate.applicationDidFinishLaunching(); });
   const int status = mainQueue->run();
+  // The toasts go with the window; later texts go to the text log again.
+  message::TransientMessage::install(logMessages);
   // In order: the delegate's exit clean-up has run (aboutToQuit), then the
   // subsystems stop, latest started first, then the runtime's threads; the
   // objects above are destroyed after that.

@@ -1,11 +1,10 @@
 #include "ui/qt_status_item.h"
 
-#include "ui/top_logo_icon.h"
+#include "ui/image_catalog.h"
 
 namespace vistrelle::ui {
 
-QtStatusItem::QtStatusItem()
-    : tray_(std::make_unique<QSystemTrayIcon>()), menu_(std::make_unique<QMenu>()) {
+QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
   QObject::connect(tray_.get(), &QSystemTrayIcon::activated,
                    [this](QSystemTrayIcon::ActivationReason reason) {
                      if (!clickHandler_) return;
@@ -23,22 +22,12 @@ bool QtStatusItem::isAvailable() const {
 }
 
 void QtStatusItem::setImage(const std::string& name) {
-  if (name == "toplogoIcon") tray_->setIcon(topLogoIcon());
+  const QIcon icon = ImageCatalog::icon(QString::fromStdString(name));
+  if (!icon.isNull()) tray_->setIcon(icon);
 }
 
 void QtStatusItem::setToolTip(const std::string& text) {
   tray_->setToolTip(QString::fromStdString(text));
-}
-
-void QtStatusItem::setMenu(std::vector<MenuEntry> entries) {
-  menu_->clear();
-  for (auto& entry : entries) {
-    QAction* action = menu_->addAction(QString::fromStdString(entry.title));
-    QObject::connect(action, &QAction::triggered, [run = std::move(entry.action)] {
-      if (run) run();
-    });
-  }
-  tray_->setContextMenu(menu_.get());
 }
 
 void QtStatusItem::setClickHandler(std::function<void(Click)> handler) {
@@ -49,6 +38,13 @@ void QtStatusItem::show() {
   // Unconditionally: Qt puts the icon into a tray that appears later (a panel
   // started after the application).
   tray_->show();
+}
+
+std::optional<StatusItem::Geometry> QtStatusItem::iconGeometry() const {
+  if (!tray_->isVisible()) return std::nullopt;
+  const QRect rect = tray_->geometry();
+  if (rect.isEmpty()) return std::nullopt;
+  return Geometry{rect.x(), rect.y(), rect.width(), rect.height()};
 }
 
 }  // namespace vistrelle::ui

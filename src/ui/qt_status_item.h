@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMenu>
 #include <QSystemTrayIcon>
 #include <memory>
 
@@ -8,7 +7,10 @@
 
 namespace vistrelle::ui {
 
-// The status item on the desktop's system tray.
+// The status item on the desktop's system tray.  It attaches no menu: a right
+// click on an X11 (XEmbed) tray, and a StatusNotifier host's ContextMenu call
+// for an item that exports no menu, both arrive as Qt's context activation,
+// which the application gets as Click::Right.
 class QtStatusItem final : public StatusItem {
  public:
   QtStatusItem();
@@ -17,13 +19,12 @@ class QtStatusItem final : public StatusItem {
   bool isAvailable() const override;
   void setImage(const std::string& name) override;
   void setToolTip(const std::string& text) override;
-  void setMenu(std::vector<MenuEntry> entries) override;
   void setClickHandler(std::function<void(Click)> handler) override;
   void show() override;
+  std::optional<Geometry> iconGeometry() const override;
 
  private:
   std::unique_ptr<QSystemTrayIcon> tray_;
-  std::unique_ptr<QMenu> menu_;
   std::function<void(Click)> clickHandler_;
 };
 

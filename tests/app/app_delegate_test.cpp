@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "base/log/orvex_log.h"
+#include "app/fake/fake_status_popover.h"
 #include "base/helpers/orvex_localization_helper.h"
+#include "base/log/orvex_log.h"
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/settings/fake/in_memory_user_defaults.h"
 #include "platform/statusbar/fake/fake_status_item.h"
@@ -16,9 +17,12 @@ namespace {
 
 struct FakeWindow : AppWindow {
   int shows = 0, raises = 0;
+  WindowContent shown = WindowContent::home;
   void showCentered() override { ++shows; }
   void bringToFront() override { ++raises; }
   bool isVisible() const override { return shows > 0; }
+  void setContent(WindowContent content) override { shown = content; }
+  WindowContent content() const override { return shown; }
 };
 
 class AppDelegateTest : public ::testing::Test {
@@ -45,12 +49,13 @@ class AppDelegateTest : public ::testing::Test {
                       ++windowsMade;
                       return window;
                     },
-                    [this](const std::string& line) { traces.push_back(line); }});
+                    [this](const std::string& line) { traces.push_back(line); }, &popover});
   }
 
   std::string home;
   std::shared_ptr<dispatch::VirtualExecutor> main = std::make_shared<dispatch::VirtualExecutor>();
   InMemoryUserDefaults defaults;
+  FakeStatusPopover popover;
   FakeWindow* lastWindow = nullptr;
   int windowsMade = 0;
   std::vector<std::string> traces;
@@ -64,8 +69,10 @@ TEST_F(AppDelegateTest, LaunchSetsUpTheItemLoadsSettingsAndShowsOneWindow) {
   EXPECT_EQ(appDelegate, delegate.get());
   EXPECT_EQ(tray.image(), "toplogoIcon");
   EXPECT_TRUE(tray.shown());
-  ASSERT_EQ(tray.menu().size(), 1u);
-  EXPECT_EQ(tray.menu()[0].title, "退出Vistrelle");
+  // The application menu exists but the item opens popovers only: the status
+  // item has no menu to attach it to.
+  ASSERT_EQ(delegate->appMenu().size(), 1u);
+  EXPECT_EQ(delegate->appMenu()[0].title, "退出Vistrelle");
   EXPECT_EQ(delegate->modelType(), 1);
   EXPECT_EQ(delegate->depthValue(), 0.01f);
   EXPECT_FALSE(delegate->isOverseas());
@@ -75,19 +82,17 @@ TEST_F(AppDelegateTest, LaunchSetsUpTheItemLoadsSettingsAndShowsOneWindow) {
   EXPECT_EQ(windowsMade, 1) << "the window is made once and kept";
   EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
   EXPECT_EQ(lastWindow->raises, 1);
-  tray.click(StatusItem::Click::Right);
-  EXPECT_EQ(delegate->mouseClick(), 2);
   std::ifstream log(home + "/Documents/.OrvexSpace/orvex_log_Vistrelle.log");
   std::string line;
   std::getline(log, line);
   EXPECT_NE(line.find(": === App Start ==="), std::string::npos) << line;
 }
 
-TEST_F(AppDelegateTest, QuitEntryRunsTheCleanUpOnceOnTheMainQueueAndEndsTheLoopWithZero) {
+TEST_F(AppDelegateTest, QuitRunsTheCleanUpOnceOnTheMainQueueAndEndsTheLoopWithZero) {
   FakeStatusItem tray;
   auto delegate = make(tray);
   delegate->applicationDidFinishLaunching();
-  main->post([&] { EXPECT_TRUE(tray.choose("退出Vistrelle")); });
+  main->post([&] { delegate->terminate(); });  // the exit view's button
   main->post([&] { delegate->terminate(); });  // a signal arriving meanwhile
   EXPECT_EQ(main->run(), 0);
   EXPECT_EQ(delegate->exitCleanupRuns(), 1);
@@ -132,7 +137,7 @@ TEST_F(AppDelegateTest, ATrayAppearingOrLeavingAfterLaunchDecidesWhatClosingDoes
   EXPECT_EQ(delegate->exitCleanupRuns(), 1);
 }
 
-TEST_F(AppDelegateTest, ALeftClickOnTheIconShowsTheHomeWindow) {
+TEST_F(AppDelegateTest, ALeftClickShowsTheHomeWindowAndARightClickAFreshExitView) {
   FakeStatusItem tray;
   auto delegate = make(tray);
   delegate->applicationDidFinishLaunching();
@@ -140,8 +145,17 @@ TEST_F(AppDelegateTest, ALeftClickOnTheIconShowsTheHomeWindow) {
   tray.click(StatusItem::Click::Left);
   EXPECT_EQ(delegate->mouseClick(), 1);
   EXPECT_EQ(lastWindow->shows, 2);
+  EXPECT_TRUE(popover.calls().empty());
+
   tray.click(StatusItem::Click::Right);
+  EXPECT_EQ(delegate->mouseClick(), 2);
   EXPECT_EQ(lastWindow->shows, 2) << "a right click is the exit view's road, not the window's";
+  EXPECT_EQ(popover.calls(), (std::vector<std::string>{"content:exitView", "show"}));
+  EXPECT_TRUE(popover.isShown());
+  popover.clickOutside();
+  tray.click(StatusItem::Click::Right);
+  EXPECT_EQ(popover.exitViewsMade(), 2) << "every right click builds the view anew";
+  EXPECT_TRUE(popover.isShown());
 }
 
 TEST_F(AppDelegateTest, OverseasLocaleSwitchesToEnglishBeforeTheItemIsBuilt) {
@@ -150,8 +164,8 @@ TEST_F(AppDelegateTest, OverseasLocaleSwitchesToEnglishBeforeTheItemIsBuilt) {
   auto delegate = make(tray);
   delegate->applicationDidFinishLaunching();
   EXPECT_TRUE(delegate->isOverseas());
-  ASSERT_EQ(tray.menu().size(), 1u);
-  EXPECT_EQ(tray.menu()[0].title, "Quit Vistrelle");
+  ASSERT_EQ(delegate->appMenu().size(), 1u);
+  EXPECT_EQ(delegate->appMenu()[0].title, "Quit Vistrelle");
   EXPECT_FALSE(delegate->checkisChinaSimplified());
 }
 

@@ -237,6 +237,12 @@ TEST(EnglishTable, TranslatesEveryKeyKeepingItsFormat) {
   const auto& texts = table->tables().at("Localizable");
   EXPECT_GE(texts.size(), 121u);
   for (const auto& [key, text] : texts) {
+    // The calibration button's images are named through the table as well:
+    // their keys are image names, the English ones the English images.
+    if (key.starts_with("jiaozhengpingmu")) {
+      EXPECT_EQ(text, key + "_en");
+      continue;
+    }
     EXPECT_TRUE(hasHanCharacter(key)) << "key without Chinese text: " << key;
     EXPECT_FALSE(text.empty()) << key;
     EXPECT_FALSE(hasHanCharacter(text)) << "untranslated: " << key << " -> " << text;
