@@ -83,3 +83,61 @@ function(vistrelle_bench name)
   target_include_directories(${name} PRIVATE ${VISTRELLE_INCLUDE_DIRS})
   target_link_libraries(${name} PRIVATE ${ARG_LINK} benchmark::benchmark Threads::Threads)
 endfunction()
+
+# vistrelle_fuzz_targets()
+# One fuzz target per <name>_fuzz.cpp in the calling folder.  A target's
+# source names the libraries it needs on a line of its own:
+#   // Links: vistrelle_device_protocol
+# and its inputs live in <name>/: corpus/ (seeds, never empty), reproducers/
+# (inputs that once found a fault) and pending/ (inputs that still find one
+# in code another change repairs; not replayed until they move over).
+# The fuzz preset (VISTRELLE_FUZZ, clang) builds libFuzzer programs
+# <name>_fuzz.  Every other build makes <name>_replay from the same source and
+# one shared main, and ctest replays corpus and reproducers with it: labelled
+# tsan as well, so that every preset runs the replay.
+option(VISTRELLE_FUZZ "Build the fuzz targets as libFuzzer programs (needs clang)" OFF)
+function(vistrelle_fuzz_targets)
+  set(labels fuzz tsan)
+  if(VISTRELLE_ONLY_TEST_LABEL AND NOT VISTRELLE_ONLY_TEST_LABEL IN_LIST labels)
+    return()
+  endif()
+  if(VISTRELLE_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "libFuzzer programs need clang (cmake --preset fuzz)")
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_fuzz.cpp)
+  foreach(source IN LISTS sources)
+    get_filename_component(stem ${source} NAME_WE)
+    string(REGEX REPLACE "_fuzz$" "" name ${stem})
+    set(inputs ${CMAKE_CURRENT_SOURCE_DIR}/${name})
+    if(NOT IS_DIRECTORY ${inputs}/corpus)
+      message(FATAL_ERROR "fuzz target ${name}: no seed corpus in ${inputs}/corpus")
+    endif()
+    file(STRINGS ${source} link_line REGEX "^// Links: " LIMIT_COUNT 1)
+    if(NOT link_line)
+      message(FATAL_ERROR "fuzz target ${name}: ${source} has no \"// Links: \" line")
+    endif()
+    string(REGEX REPLACE "^// Links: *" "" links "${link_line}")
+    separate_arguments(links UNIX_COMMAND "${links}")
+
+    if(VISTRELLE_FUZZ)
+      set(target ${name}_fuzz)
+      add_executable(${target} ${source})
+      target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+    else()
+      set(target ${name}_replay)
+      add_executable(${target} ${source} ${CMAKE_CURRENT_SOURCE_DIR}/replay_main.cpp)
+    endif()
+    target_include_directories(${target} PRIVATE ${VISTRELLE_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${target} PRIVATE ${links} Threads::Threads)
+
+    if(VISTRELLE_FUZZ)
+      # Replays the seeds and reproducers once (-runs=0 fuzzes nothing).
+      add_test(NAME fuzz_${name}_replay
+               COMMAND ${target} -runs=0 ${inputs}/corpus ${inputs}/reproducers)
+    else()
+      add_test(NAME fuzz_${name}_replay
+               COMMAND ${target} --corpus ${inputs}/corpus ${inputs}/reproducers)
+    endif()
+    set_tests_properties(fuzz_${name}_replay PROPERTIES LABELS "${labels}" TIMEOUT 300)
+  endforeach()
+endfunction()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,8 +33,14 @@ std::optional<std::string> toJSONString(const nlohmann::json& value);
 // value, "空" for one whose text is not valid UTF-8.
 std::string toJSONStringForDisplay(const nlohmann::json& value);
 
-// The JSON object that a UTF-8 text holds; none when the text is not JSON or
-// holds anything other than an object.
+// Deepest nesting of arrays and objects that jsonStringToDictionary accepts.
+// Writing, comparing and walking a value recurse once per level, so a
+// deeper text (a few hundred kilobytes of brackets) would overflow the stack
+// of whoever touches the value next.
+inline constexpr std::size_t kMaxJsonDepth = 512;
+
+// The JSON object that a UTF-8 text holds; none when the text is not JSON,
+// holds anything other than an object, or nests deeper than kMaxJsonDepth.
 std::optional<nlohmann::json> jsonStringToDictionary(std::string_view text);
 
 // A type's name without its namespaces: "vistrelle::base::Login" -> "Login",

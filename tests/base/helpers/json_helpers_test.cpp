@@ -59,6 +59,28 @@ TEST(JsonHelpers, ParsesOnlyObjects) {
   }
 }
 
+// An object whose member "a" holds `levels - 1` arrays inside each other.
+std::string nested(std::size_t levels) {
+  return "{\"a\":" + std::string(levels - 1, '[') + std::string(levels - 1, ']') + "}";
+}
+
+TEST(JsonHelpers, RefusesTextsNestedTooDeep) {
+  const auto deepest = jsonStringToDictionary(nested(kMaxJsonDepth));
+  ASSERT_TRUE(deepest.has_value());
+  EXPECT_TRUE(toJSONString(*deepest).has_value());
+  EXPECT_EQ(jsonStringToDictionary(nested(kMaxJsonDepth + 1)), std::nullopt);
+  // A server's 200 KB of brackets overflowed the stack of the first writer.
+  const auto hostile = jsonStringToDictionary(nested(100000));
+  EXPECT_EQ(hostile, std::nullopt);
+  if (hostile) {
+    EXPECT_TRUE(toJSONString(*hostile).has_value());
+  }
+  // Brackets inside strings are text, also after an escaped quote.
+  const std::string brackets(2 * kMaxJsonDepth, '[');
+  EXPECT_TRUE(jsonStringToDictionary("{\"a\":\"" + brackets + "\"}").has_value());
+  EXPECT_TRUE(jsonStringToDictionary("{\"a\":\"\\\"" + brackets + "\"}").has_value());
+}
+
 struct Login {
   virtual ~Login() = default;
 };
