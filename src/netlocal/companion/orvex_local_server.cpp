@@ -10,6 +10,7 @@
 #include "base/log/orvex_log.h"
 #include "base/state/main_state.h"
 #include "netlocal/companion/companion_line.h"
+#include "netlocal/companion/companion_notification.h"
 #include "netlocal/companion/companion_time.h"
 #include "netlocal/companion/interface_addresses.h"
 #include "netlocal/companion/mac_family.h"
@@ -42,6 +43,7 @@ OrvexLocalServer::Options withDefaults(OrvexLocalServer::Options options) {
       return socket.acceptOnInterface("localhost", port, error);
     };
   }
+  if (!options.emitNotification) options.emitNotification = CompanionNotification::busEmitter();
   if (!options.log) options.log = [](std::string_view line) { OrvexLog::logMessage(line); };
   if (!options.state) options.state = &MainState::shared();
   if (options.resourceFolder.empty()) options.resourceFolder = defaultResourceFolder();
@@ -304,10 +306,6 @@ void OrvexLocalServer::pushNotificationWithDict(const Value::Map& message) {
   }
   log("JSON string: " + *text);
   if (stopped_.load()) return;
-  if (!options_.emitNotification) {
-    log("通知未发送: 没有桌面消息总线");
-    return;
-  }
   options_.globalQueue->post(
       [emit = options_.emitNotification, json = *text, log = options_.log] { emit(json, log); });
 }

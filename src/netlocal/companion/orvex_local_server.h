@@ -73,7 +73,7 @@ class OrvexLocalServer : public GCDAsyncSocketDelegate,
     Listen listen;
     // Default: OrvexLog::logMessage.
     LogSink log;
-    // Default: none (notifications are logged and dropped).
+    // Default: CompanionNotification::busEmitter(), a session-bus signal.
     NotificationEmitter emitNotification;
     // Default: MainState::shared().
     MainState* state = nullptr;
