@@ -127,6 +127,8 @@ inline uint16_t freeLoopbackPort() {
     const uint16_t port = ntohs(address.sin_port);
     dispatch::UniqueFd probe6(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int on = 1;
+    // As the server binds: TIME_WAIT leftovers do not count as taken.
+    setsockopt(probe6.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(probe6.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
     sockaddr_in6 address6{};
     address6.sin6_family = AF_INET6;

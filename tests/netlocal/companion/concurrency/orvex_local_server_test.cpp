@@ -312,6 +312,10 @@ TEST(OrvexLocalServerPort, AHeldPortMovesTheServerOneLower) {
   for (int attempt = 0; attempt < 20 && held == 0; ++attempt) {
     const uint16_t candidate = testing::freeLoopbackPort();
     holder = dispatch::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // As the server binds: a port whose last connection lingers in TIME_WAIT
+    // (the soak leaves thousands) is free to it.
+    const int on = 1;
+    setsockopt(holder.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(candidate);
@@ -321,6 +325,7 @@ TEST(OrvexLocalServerPort, AHeldPortMovesTheServerOneLower) {
         ::listen(holder.get(), 1) == 0;
     // The one below must be free for the server.
     dispatch::UniqueFd below(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    setsockopt(below.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     address.sin_port = htons(candidate - 1);
     if (bound && candidate > 1 &&
         ::bind(below.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
