@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <thread>
@@ -506,6 +507,40 @@ TEST(OrvexLocalServerImmersion, GoesToTheInstalledHandlerOrIsLogged) {
   h.server->setChangeImmersionHandler([&](int32_t value) { values.push_back(value); });
   h.server->changeImmersion(4);
   EXPECT_EQ(values, std::vector<int32_t>{4});
+}
+
+TEST(OrvexLocalServerHost, QueriesUseTheInjectedSources) {
+  std::vector<std::string> screens = {"Built-in Retina Display", "ORVEX Monitor2 (3D)"};
+  const std::string folder = ::testing::TempDir() + "companion-host-" + std::to_string(::getpid());
+  std::filesystem::create_directories(folder + "/proc/77");
+  std::filesystem::create_symlink("/opt/vst/resources/unity/App", folder + "/proc/77/exe");
+  std::ofstream(folder + "/product_name") << "Mac14,30\n";
+  {
+    CompanionServerHarness h(
+        [&](OrvexLocalServer::Options& options) {
+          options.screenNames = [&] { return screens; };
+          options.procRoot = folder + "/proc";
+          options.resourceFolder = "/opt/vst/resources";
+          options.productNamePath = folder + "/product_name";
+        },
+        false);
+    EXPECT_TRUE(h.server->isOrvexMonitor2Exist());
+    screens = {"Built-in Retina Display", "Orvex Monitor 2"};
+    EXPECT_FALSE(h.server->isOrvexMonitor2Exist());
+    EXPECT_EQ(h.server->getDeviceModel(), "Mac mini");
+    EXPECT_EQ(h.server->getProcessNameWithPid(77), "App");
+    const auto processes = h.server->runningProcesses();
+    ASSERT_TRUE(processes);
+    const Value::List expected = {Value::Map{{"ProcessName", "App"}, {"ProcessID", "77"}}};
+    EXPECT_EQ(*processes, expected);
+    EXPECT_EQ(h.server->netmaskForIPAddress("127.0.0.1"), "255.0.0.0");
+    EXPECT_EQ(h.countLogs("255.0.0.0"), 1u);
+    EXPECT_EQ(h.server->netmaskForIPAddress("203.0.113.7"), std::nullopt);
+  }
+  std::filesystem::remove_all(folder);
+
+  CompanionServerHarness plain(nullptr, false);
+  EXPECT_FALSE(plain.server->isOrvexMonitor2Exist());  // no screen list: none
 }
 
 }  // namespace
