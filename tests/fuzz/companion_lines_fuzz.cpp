@@ -52,6 +52,7 @@ struct Built {
 };
 
 constexpr size_t kMaxNodes = 400;
+constexpr size_t kMaxTreeDepth = CompanionLine::kMaxDepth + 8;
 
 Built build(ByteReader& in, size_t depth, size_t& nodes);
 
@@ -74,7 +75,10 @@ Built buildMap(ByteReader& in, size_t depth, size_t& nodes) {
 
 Built build(ByteReader& in, size_t depth, size_t& nodes) {
   ++nodes;
-  const uint8_t kind = nodes >= kMaxNodes ? 0 : in.u8() % 9;
+  // Past a few levels beyond the limit only leaves: deeper trees show
+  // nothing new and cost the run time.
+  const bool leavesOnly = depth >= kMaxTreeDepth;
+  const uint8_t kind = nodes >= kMaxNodes ? 0 : in.u8() % (leavesOnly ? 6 : 9);
   switch (kind) {
     case 0:
       return {Value(), nlohmann::json(nullptr)};
@@ -120,7 +124,7 @@ Built build(ByteReader& in, size_t depth, size_t& nodes) {
     }
     case 7: {
       // A long chain of single-element lists, to meet the nesting limit.
-      const size_t chain = in.u8() % (CompanionLine::kMaxDepth + 8);
+      const size_t chain = in.u8() % (kMaxTreeDepth - depth + 1);
       Built built = build(in, depth + chain, nodes);
       for (size_t i = 0; i < chain; ++i) {
         built.value = Value(Value::List{built.value});

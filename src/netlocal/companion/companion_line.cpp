@@ -43,9 +43,13 @@ std::optional<nlohmann::json> toJson(const Value& value, size_t depth) {
 }  // namespace
 
 std::optional<std::string> CompanionLine::jsonText(const Value::Map& message) {
-  std::optional<nlohmann::json> json = toJson(Value(message), 1);
-  if (!json) return std::nullopt;
-  return base::dataCheckJsonWithJSONObject(*json, base::JsonWriting::Compact);
+  nlohmann::json json = nlohmann::json::object();
+  for (const auto& [key, entry] : message) {
+    std::optional<nlohmann::json> converted = toJson(entry, 2);
+    if (!converted) return std::nullopt;
+    json[key] = std::move(*converted);
+  }
+  return base::dataCheckJsonWithJSONObject(json, base::JsonWriting::Compact);
 }
 
 std::optional<std::string> CompanionLine::encode(const Value::Map& message) {
