@@ -307,29 +307,42 @@ TEST(OrvexLocalServerPort, AtMostOneHundredTries) {
 }
 
 TEST(OrvexLocalServerPort, AHeldPortMovesTheServerOneLower) {
-  // A real listener holds the port the configured value names.
+  // A real listener holds the port the configured value names; the one below
+  // must be free on both loopback addresses.  Probed as the server binds
+  // (TIME_WAIT leftovers do not count), in a range where no connection takes
+  // its local port (the kernel hands those out above 32768).
+  const auto bindable = [](int family, uint16_t port, dispatch::UniqueFd* keep) {
+    dispatch::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    bool bound;
+    if (family == AF_INET6) {
+      setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+      sockaddr_in6 address{};
+      address.sin6_family = AF_INET6;
+      address.sin6_port = htons(port);
+      address.sin6_addr = in6addr_loopback;
+      bound = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ||
+              errno == EADDRNOTAVAIL;  // no ::1 on this host: nothing to take
+    } else {
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(port);
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      bound = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    if (bound && keep != nullptr) {
+      bound = ::listen(fd.get(), 1) == 0;
+      *keep = std::move(fd);
+    }
+    return bound;
+  };
   uint16_t held = 0;
   dispatch::UniqueFd holder;
-  for (int attempt = 0; attempt < 20 && held == 0; ++attempt) {
-    const uint16_t candidate = testing::freeLoopbackPort();
-    holder = dispatch::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    // As the server binds: a port whose last connection lingers in TIME_WAIT
-    // (the soak leaves thousands) is free to it.
-    const int on = 1;
-    setsockopt(holder.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(candidate);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool bound =
-        ::bind(holder.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(holder.get(), 1) == 0;
-    // The one below must be free for the server.
-    dispatch::UniqueFd below(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    setsockopt(below.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    address.sin_port = htons(candidate - 1);
-    if (bound && candidate > 1 &&
-        ::bind(below.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  const auto start = static_cast<uint16_t>(20000 + ::getpid() % 9000);
+  for (uint16_t candidate = start; candidate < start + 1000 && held == 0; candidate += 2) {
+    if (bindable(AF_INET, candidate - 1, nullptr) && bindable(AF_INET6, candidate - 1, nullptr) &&
+        bindable(AF_INET, candidate, &holder)) {
       held = candidate;
     }
   }
