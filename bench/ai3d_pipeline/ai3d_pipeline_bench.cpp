@@ -1,7 +1,7 @@
 // The whole per-frame AI-3D road without capture: a 1920 x 1080 BGRA frame
 // in, through the pipeline driver (scaler, depth model, temporal filter,
-// stereo generation) to the eye maps and the 3840 x 1080 side-by-side
-// picture, on the CPU kernel back-end.
+// stereo generation) to the two eye views, which draw the 3840 x 1080
+// side-by-side picture, on the CPU kernel back-end.
 //
 //   Road/stand_in   the carried stand-in model on OpenCV DNN
 //   Road/fixed_map  the model replaced by a fixed map, so the model's share shows
@@ -10,8 +10,9 @@
 //                   the model and never grow
 //
 // Each road reports p50/p95/p99 over 300 frames after 30 warm-up frames,
-// C++ allocations per frame, the memory floor of the same run (a memcpy of
-// the bytes a frame reads and writes) and the RSS before and after 3000
+// the model's own p50, C++ allocations per frame (the DNN library's apart
+// from ours), a baseline of the same run (a plain copy of the bytes a frame
+// reads and writes), the machine's load and the RSS before and after 3000
 // further frames.
 //
 //   ai3d_pipeline_bench --benchmark_counters_tabular=true
@@ -28,12 +29,14 @@
 #include <thread>
 #include <vector>
 
-#include "ai3d/kernels/eye_view_compositor.h"
 #include "ai3d/kernels/kernel_backend_factory.h"
 #include "ai3d/pipeline/compositor_eye_view_factory.h"
 #include "ai3d/pipeline/depth_model_holder.h"
 #include "ai3d/pipeline/metal_pixel_buffer_scaler.h"
 #include "ai3d/pipeline/orvex_depth_3d_view_controller.h"
+#ifdef VISTRELLE_HAVE_XCB
+#include "platform/capture/linux/xcb_screen_grabber.h"
+#endif
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
@@ -104,19 +107,54 @@ std::unique_ptr<inference::DepthNetwork> fixedMapNetwork(std::chrono::millisecon
   return network;
 }
 
+// Times the network's runs and counts the allocations made inside them,
+// which belong to the DNN library.
+class MeasuredNetwork : public inference::DepthNetwork {
+ public:
+  explicit MeasuredNetwork(std::unique_ptr<inference::DepthNetwork> inner)
+      : inner_(std::move(inner)) {
+    times.reserve(4096);
+  }
+  std::string description() const override { return inner_->description(); }
+  inference::TensorOutput run(const inference::ImageInput& image) override {
+    const uint64_t before = vistrelle::bench::allocationCount();
+    const auto start = Clock::now();
+    inference::TensorOutput out = inner_->run(image);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (times.size() < times.capacity()) times.push_back(ms);
+    allocations += vistrelle::bench::allocationCount() - before;
+    return out;
+  }
+  std::vector<double> times;
+  uint64_t allocations = 0;
+
+ private:
+  std::unique_ptr<inference::DepthNetwork> inner_;
+};
+
+double loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  double oneMinute = 0;
+  in >> oneMinute;
+  return oneMinute;
+}
+
 // The driver on queues run by this thread, so one frame's whole road is
 // measured synchronously.
 void Road(benchmark::State& state, bool standIn) {
   auto backend = makeCpuKernelBackend(0);
   auto manager = std::make_shared<DepthModelHolder>();
-  auto network = standIn ? standInNetwork() : fixedMapNetwork({});
-  if (!network) {
+  auto inner = standIn ? standInNetwork() : fixedMapNetwork({});
+  if (!inner) {
     state.SkipWithError("no model");
     return;
   }
-  manager->setModel(std::make_shared<DepthModel>(std::move(network), [](const std::string&) {}));
+  auto measured = std::make_unique<MeasuredNetwork>(std::move(inner));
+  MeasuredNetwork* network = measured.get();
+  manager->setModel(std::make_shared<DepthModel>(std::move(measured), [](const std::string&) {}));
   manager->setScaler(MetalPixelBufferScaler::create(nullptr));
-  CompositorEyeViewFactory views(*backend, 2, 2);  // the side-by-side below is the picture
+  // The two eye views over one 3840 x 1080 picture, as on the glasses.
+  CompositorEyeViewFactory views(*backend, kFrameW, kFrameH);
   auto main = std::make_shared<dispatch::VirtualExecutor>();
   auto depthQueue = std::make_shared<dispatch::VirtualExecutor>();
   OrvexDepth3DViewController::Environment env;
@@ -133,43 +171,38 @@ void Road(benchmark::State& state, bool standIn) {
   OrvexDepth3DViewController controller(env);
   controller.viewDidLoad();
   controller.setDynamicFilterParameters();
+  state.SetLabel(backend->description() + ", model: " + network->description());
 
   const auto frames = syntheticFrames();
-  std::vector<uint8_t> sbs(static_cast<size_t>(2 * kFrameW) * kFrameH * 4);
-  EyeViewCompositor compositor(*backend);
   auto frame = [&](int i) {
     controller.onCapturedFrame(frames[static_cast<size_t>(i) % frames.size()], 0);
     depthQueue->runUntilIdle();
     main->runUntilIdle();
-    auto left = std::static_pointer_cast<CompositorEyeView>(controller.metalLeftView());
-    auto bgra = left->bgraTexture();
-    auto l = left->depthLeftTexture();
-    auto r = left->depthRightTexture();
-    if (!bgra || !l || !r) return;
-    compositor.drawSideBySide({bgra->data(), bgra->width(), bgra->height(), bgra->stride()}, *l, *r,
-                              0.01f, {sbs.data(), 2 * kFrameW, kFrameH, 0});
   };
 
-  const size_t floorBytes = frames[0]->byteCount() + sbs.size();
+  const size_t floorBytes = frames[0]->byteCount() + static_cast<size_t>(2 * kFrameW) * kFrameH * 4;
   std::vector<uint8_t> floorSource(floorBytes, 1), floorTarget(floorBytes);
   for (auto _ : state) {
+    state.counters["load"] = loadAverage();
     for (int i = 0; i < kWarmUp; ++i) frame(i);
     std::vector<double> times, floorTimes;
     times.reserve(kFrames);
     floorTimes.reserve(kFrames);
-    const long before = (long)vistrelle::bench::allocationCount();
+    network->times.clear();
+    const uint64_t dnnBefore = network->allocations;
+    const uint64_t before = vistrelle::bench::allocationCount();
     for (int i = 0; i < kFrames; ++i) {
-      const auto start = Clock::now();
+      auto start = Clock::now();
       frame(kWarmUp + i);
       times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    const long allocated = (long)vistrelle::bench::allocationCount() - before;
-    for (int i = 0; i < kFrames; ++i) {
-      const auto start = Clock::now();
+      start = Clock::now();
       std::memcpy(floorTarget.data(), floorSource.data(), floorBytes);
       benchmark::DoNotOptimize(floorTarget.data());
       floorTimes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
+    const uint64_t allocated = vistrelle::bench::allocationCount() - before;
+    const uint64_t dnn = network->allocations - dnnBefore;
+    const Percentiles model = percentiles(network->times);
     const double rssBefore = rssMiB();
     for (int i = 0; i < rssFrames(); ++i) frame(i);
     const double rssAfter = rssMiB();
@@ -179,12 +212,14 @@ void Road(benchmark::State& state, bool standIn) {
     state.counters["p50_ms"] = p.p50;
     state.counters["p95_ms"] = p.p95;
     state.counters["p99_ms"] = p.p99;
-    state.counters["floor_p50_ms"] = floor.p50;
-    state.counters["ratio"] = p.p50 / floor.p50;
-    state.counters["allocs_per_frame"] = static_cast<double>(allocated) / kFrames;
+    state.counters["model_p50_ms"] = model.p50;
+    state.counters["copy_p50_ms"] = floor.p50;
+    state.counters["p50_over_copy"] = p.p50 / floor.p50;
+    state.counters["our_allocs_per_frame"] = static_cast<double>(allocated - dnn) / kFrames;
+    state.counters["dnn_allocs_per_frame"] = static_cast<double>(dnn) / kFrames;
     state.counters["rss_MiB"] = rssBefore;
     state.counters["rss_growth_MiB"] = rssAfter - rssBefore;
-    state.counters["presented"] = static_cast<double>(controller.counters().presented);
+    state.counters["drawn"] = static_cast<double>(views.canvas().compositorCalls());
   }
 }
 
@@ -285,6 +320,39 @@ void SlowModel(benchmark::State& state) {
   }
 }
 
+// One capture of a 1920 x 1080 X display with the cursor, as the capture
+// record makes 30 times a second: time and C++ allocations per grab (libxcb
+// mallocs its replies itself: the image's and the pointer's). Needs $DISPLAY
+// (scripts/xvfb-lib.sh starts one).
+void Grab(benchmark::State& state) {
+#ifndef VISTRELLE_HAVE_XCB
+  state.SkipWithError("built without X11 capture");
+  return;
+#else
+  std::string reason;
+  auto grabber = capture::XcbScreenGrabber::connect(nullptr, &reason);
+  if (!grabber || !grabber->open(grabber->mainDisplayId(), /*showCursor=*/true, &reason)) {
+    state.SkipWithError(("no X display to capture: " + reason).c_str());
+    return;
+  }
+  for (int i = 0; i < 10; ++i) grabber->grab(&reason);  // the pool and the cursor image
+  const uint64_t before = vistrelle::bench::allocationCount();
+  int64_t grabs = 0;
+  for (auto _ : state) {
+    auto frame = grabber->grab(&reason);
+    if (!frame) {
+      state.SkipWithError(reason.c_str());
+      return;
+    }
+    ++grabs;
+  }
+  state.counters["allocs_per_grab"] =
+      static_cast<double>(vistrelle::bench::allocationCount() - before) /
+      static_cast<double>(grabs);
+  state.counters["load"] = loadAverage();
+#endif
+}
+
 // The scaler alone: 1920 x 1080 to the model's 518 x 294.
 void Scale(benchmark::State& state) {
   capture::CaptureFrame source(kFrameW, kFrameH), target(518, 294);
@@ -295,6 +363,7 @@ void Scale(benchmark::State& state) {
 }
 
 BENCHMARK(Scale)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Grab)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Road, stand_in, true)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Road, fixed_map, false)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(SlowModel)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

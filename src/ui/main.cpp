@@ -4,23 +4,53 @@
 #include <QApplication>
 #include <QPointer>
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/app_delegate.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
+#include "cloud/http/orvex_alamofire_manager.h"
 #include "platform/dispatch/runtime.h"
+#include "platform/hid/hid_backend.h"
 #include "platform/message/logging_transient_message.h"
 #include "platform/message/transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
+#include "sim/hid/sim_hid_bus.h"
 #include "ui/home_window.h"
 #include "ui/light_palette.h"
 #include "ui/popover.h"
 #include "ui/qt_main_queue.h"
 #include "ui/qt_status_item.h"
 #include "ui/toast_transient_message.h"
+
+namespace {
+
+// The HID back-end, chosen once before anything opens a device:
+// "--hid-backend=sim" runs on the simulated bus (nothing plugged until a
+// simulated device is), "--hid-backend=hidraw" or nothing on the system's
+// hidraw nodes.  False for any other value.
+bool chooseHidBackend(int argc, char** argv) {
+  constexpr std::string_view kOption = "--hid-backend=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument.substr(0, kOption.size()) != kOption) continue;
+    const std::string_view value = argument.substr(kOption.size());
+    if (value == "sim") {
+      vistrelle::hid::HidBackend::install(vistrelle::sim::SimHidBus::create());
+    } else if (value != "hidraw") {
+      std::fprintf(stderr, "vistrelle: unknown HID back-end \"%.*s\" (sim or hidraw)\n",
+                   static_cast<int>(value.size()), value.data());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vistrelle;
@@ -30,6 +60,7 @@ int main(int argc, char** argv) {
   // A peer that goes away mid-write (the companion application, an HTTP
   // server) is an error on that write, never the end of the process.
   std::signal(SIGPIPE, SIG_IGN);
+  if (!chooseHidBackend(argc, argv)) return 2;
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("Vistrelle");
@@ -45,6 +76,13 @@ int main(int argc, char** argv) {
   const auto logMessages = std::make_shared<message::LoggingTransientMessage>(
       [](const std::string& line) { OrvexLog::logMessage(line); });
   message::TransientMessage::install(logMessages);
+
+  // The HTTP layer's worker thread starts with its first request; its stop
+  // comes among the subsystems' stops, before the runtime's threads end.
+  auto http = std::make_shared<cloud::OrvexAlamofireManager>();
+  cloud::OrvexAlamofireManager::setShared(http);
+  const dispatch::StopRegistration httpStop =
+      runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
   base::OrvexLocalizationHelper::configureShared(

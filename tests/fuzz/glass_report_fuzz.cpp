@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> report(data + 1, size - 1);
 
   NotificationCenter center;
-  const auto companion = std::make_shared<device::CompanionLink>();
+  auto companion = std::make_shared<device::CompanionLink>();
   device::WearThresholds thresholds;
   GlassReport parser(center, companion, thresholds, [](std::string_view) {});
   std::vector<std::string> versions;

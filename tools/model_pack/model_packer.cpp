@@ -1,6 +1,7 @@
 #include "tools/model_pack/model_packer.h"
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <zip.h>
 
 #include <ctime>
@@ -107,7 +108,116 @@ SealedArchive aesGcmSeal(const Bytes& plain, const Bytes& key, const Bytes& nonc
     fail("encrypt final");
   }
   sealed.ciphertext.resize(static_cast<size_t>(total + length));
+  sealed.nonce = nonce;
   return sealed;
+}
+
+SealedArchive aesGcmSealFresh(const Bytes& plain, const Bytes& key) {
+  Bytes nonce(12);
+  if (RAND_bytes(nonce.data(), static_cast<int>(nonce.size())) != 1) {
+    fail("no random nonce from the system");
+  }
+  return aesGcmSeal(plain, key, nonce);
+}
+
+std::optional<Bytes> aesGcmOpenSealed(const Bytes& ciphertext, const Bytes& key, const Bytes& nonce,
+                                      const Bytes& tag) {
+  if (key.size() != 32 || nonce.size() != 12 || tag.size() != 16) return std::nullopt;
+  std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter> context(EVP_CIPHER_CTX_new());
+  if (!context) return std::nullopt;
+  Bytes plain(ciphertext.size());
+  int length = 0;
+  if (EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
+      EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, 12, nullptr) != 1 ||
+      EVP_DecryptInit_ex(context.get(), nullptr, nullptr, key.data(), nonce.data()) != 1 ||
+      EVP_DecryptUpdate(context.get(), plain.data(), &length, ciphertext.data(),
+                        static_cast<int>(ciphertext.size())) != 1) {
+    return std::nullopt;
+  }
+  const int total = length;
+  if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, 16,
+                          const_cast<uint8_t*>(tag.data())) != 1 ||
+      EVP_DecryptFinal_ex(context.get(), plain.data() + total, &length) != 1) {
+    return std::nullopt;
+  }
+  plain.resize(static_cast<size_t>(total + length));
+  return plain;
+}
+
+namespace {
+
+constexpr const char* kSecretNames[3] = {"VISTRELLE_DEPTH_MODEL_KEY", "VISTRELLE_DEPTH_MODEL_NONCE",
+                                         "VISTRELLE_DEPTH_MODEL_TAG"};
+
+struct ZipDeleter {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipFileDeleter {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+}  // namespace
+
+std::string secretsHeader(const ModelSecrets& secrets) {
+  const std::string* values[3] = {&secrets.key, &secrets.nonce, &secrets.tag};
+  std::string text =
+      "// Written by vistrelle-model-pack: the secrets that open the packed depth-model\n"
+      "// resource. Every pack draws a new nonce, so this file changes with it.\n"
+      "#pragma once\n";
+  for (int i = 0; i < 3; ++i) {
+    text += std::string("#define ") + kSecretNames[i] + " \"" + *values[i] + "\"\n";
+  }
+  return text;
+}
+
+ModelSecrets parseSecretsHeader(std::string_view text) {
+  std::string found[3];
+  for (int i = 0; i < 3; ++i) {
+    const std::string prefix = std::string("#define ") + kSecretNames[i] + " \"";
+    const size_t at = text.find(prefix);
+    if (at == std::string_view::npos) fail(std::string("no ") + kSecretNames[i]);
+    const size_t begin = at + prefix.size();
+    const size_t end = text.find('"', begin);
+    if (end == std::string_view::npos) fail(std::string("unterminated ") + kSecretNames[i]);
+    found[i] = std::string(text.substr(begin, end - begin));
+  }
+  return {found[0], found[1], found[2]};
+}
+
+std::optional<std::string> checkSealedModel(const ModelSecrets& secrets, const Bytes& sealed,
+                                            const Bytes& model, const std::string& folder) {
+  const std::optional<Bytes> zip = aesGcmOpenSealed(sealed, parseHex(secrets.key),
+                                                    parseHex(secrets.nonce), parseHex(secrets.tag));
+  if (!zip) return "the resource does not open with the secrets";
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(zip->data(), zip->size(), 0, &error);
+  if (source == nullptr) return "zip source: " + zipError(&error);
+  std::unique_ptr<zip_t, ZipDeleter> archive(
+      zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+  if (!archive) {
+    zip_source_free(source);
+    return "not a zip: " + zipError(&error);
+  }
+  zip_error_fini(&error);
+  const std::string entry = folder + "/model.onnx";
+  if (zip_get_num_entries(archive.get(), 0) != 2 ||
+      zip_name_locate(archive.get(), (folder + "/").c_str(), 0) < 0) {
+    return "the zip holds other entries than " + folder + "/ and " + entry;
+  }
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  if (zip_stat(archive.get(), entry.c_str(), 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) {
+    return "no " + entry + " in the zip";
+  }
+  Bytes unpacked(static_cast<size_t>(stat.size));
+  std::unique_ptr<zip_file_t, ZipFileDeleter> file(zip_fopen(archive.get(), entry.c_str(), 0));
+  if (!file || zip_fread(file.get(), unpacked.data(), unpacked.size()) !=
+                   static_cast<zip_int64_t>(unpacked.size())) {
+    return "cannot read " + entry;
+  }
+  if (unpacked != model) return entry + " is not the model that was packed";
+  return std::nullopt;
 }
 
 std::string hexString(const uint8_t* bytes, size_t count) {

@@ -10,6 +10,12 @@
 // Every map argument must come from this back-end's acquireMap. Calls may
 // come from several threads; a back-end serialises them internally. Errors
 // (a refused format, a size mismatch, a GL failure) throw with the reason.
+//
+// A frame's calls on one thread go inside one Batch, so that a GL back-end
+// makes its context current once per frame instead of once per call:
+//
+//   { KernelBackend::Batch batch(*backend);
+//     backend->dynamicDepthFilter(...);  backend->eyeMaps(...); }
 #pragma once
 
 #include <cstdint>
@@ -33,6 +39,19 @@ class KernelBackend {
  public:
   virtual ~KernelBackend() = default;
 
+  // Holds the back-end for the calling thread while it lives (for GL: the
+  // context current); nests, and other threads' calls wait for it to end.
+  class Batch {
+   public:
+    explicit Batch(KernelBackend& backend) : backend_(backend) { backend_.beginBatch(); }
+    ~Batch() { backend_.endBatch(); }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    KernelBackend& backend_;
+  };
+
   virtual BackendKind kind() const = 0;
   // E.g. "OpenGL: llvmpipe (LLVM 15.0.6, 256 bits), 4.5 (Core Profile) Mesa 22.3.6".
   virtual std::string description() const = 0;
@@ -45,7 +64,10 @@ class KernelBackend {
 
   // f16 copied, f32 rounded to half; other formats throw std::invalid_argument.
   virtual void upload(const DepthMapView& source, KernelMap& target) = 0;
-  // Half bits, rows top to bottom, width * height values.
+  // Half bits, rows top to bottom, width * height values. This is how maps
+  // reach another GL context (an on-screen widget's): read them here and
+  // upload them there as GL_R16F (GL_RED, GL_HALF_FLOAT), unless the two
+  // contexts share objects.
   virtual void read(const KernelMap& source, std::span<uint16_t> target) = 0;
   virtual void copy(const KernelMap& source, KernelMap& target) = 0;
 
@@ -63,10 +85,20 @@ class KernelBackend {
   // Separable Gaussian, sigma 4, 25 taps, clamped edges.
   virtual void gaussianBlur(const KernelMap& source, KernelMap& target) = 0;
 
+  // Both eyes' maps from one filtered depth map: depthSmoothing, then
+  // stereoGeneration, then per eye diskDilate and gaussianBlur, with the same
+  // results as those calls in turn. A back-end may fuse the passes.
+  virtual void eyeMaps(const KernelMap& depth, KernelMap& left, KernelMap& right,
+                       const StereoParams& params);
+
   // "PSMain" for each draw into target (rows top to bottom); pixels of the
   // draws' rectangles outside their viewports become opaque black.
   virtual void drawEyes(const BgraImageView& frame, const KernelMap& left, const KernelMap& right,
                         std::span<const EyeDraw> draws, const MutableBgraImageView& target) = 0;
+
+ protected:
+  virtual void beginBatch() {}
+  virtual void endBatch() {}
 };
 
 }  // namespace vistrelle::ai3d

@@ -22,6 +22,7 @@ std::shared_ptr<const KernelMap> OrvexDynamicDepthFilter::apply(const DepthMapVi
                                 " refused: the filter reads f16 or f32");
   }
   std::lock_guard lock(mutex_);
+  KernelBackend::Batch batch(backend_);
   std::shared_ptr<KernelMap> current = backend_.acquireMap(depth.width, depth.height);
   backend_.upload(depth, *current);
   return filterLocked(*current, alpha, eta, sceneChangeThresh);
@@ -31,6 +32,7 @@ std::shared_ptr<const KernelMap> OrvexDynamicDepthFilter::apply(const KernelMap&
                                                                 float eta,
                                                                 float sceneChangeThresh) {
   std::lock_guard lock(mutex_);
+  KernelBackend::Batch batch(backend_);
   return filterLocked(depth, alpha, eta, sceneChangeThresh);
 }
 

@@ -46,22 +46,12 @@ std::optional<StereoMaps> StereoGenerationHalf::generate(std::shared_ptr<const K
   const int height = depth->height();
   const StereoParams params = makeStereoParams(focalLength, baseline, width, height, depthValue);
 
-  std::shared_ptr<KernelMap> smoothed = backend_.acquireMap(width, height);
-  backend_.depthSmoothing(*depth, *smoothed, params);
-  previousDepth_ = std::move(depth);
-
+  KernelBackend::Batch batch(backend_);
   std::shared_ptr<KernelMap> left = backend_.acquireMap(width, height);
   std::shared_ptr<KernelMap> right = backend_.acquireMap(width, height);
-  backend_.stereoGeneration(*smoothed, *left, *right, params);
-  std::shared_ptr<KernelMap> dilatedLeft = backend_.acquireMap(width, height);
-  std::shared_ptr<KernelMap> dilatedRight = backend_.acquireMap(width, height);
-  backend_.diskDilate(*left, *dilatedLeft);
-  backend_.diskDilate(*right, *dilatedRight);
-  std::shared_ptr<KernelMap> blurredLeft = backend_.acquireMap(width, height);
-  std::shared_ptr<KernelMap> blurredRight = backend_.acquireMap(width, height);
-  backend_.gaussianBlur(*dilatedLeft, *blurredLeft);
-  backend_.gaussianBlur(*dilatedRight, *blurredRight);
-  return StereoMaps{std::move(blurredLeft), std::move(blurredRight)};
+  backend_.eyeMaps(*depth, *left, *right, params);
+  previousDepth_ = std::move(depth);
+  return StereoMaps{std::move(left), std::move(right)};
 }
 
 std::vector<float> StereoGenerationHalf::makeDiskKernel(int radius) {

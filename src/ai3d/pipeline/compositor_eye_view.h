@@ -1,50 +1,51 @@
-// CompositorEyeView: a headless eye view that draws into its own BGRA image
-// with the kernels' eye-view compositor (the CPU or GL back-end that made
-// the maps), e.g. for tests, benchmarks or an off-screen consumer.
+// CompositorEyeView: a headless eye view, one half of a SideBySideCanvas,
+// drawn with the kernels' eye-view compositor (the CPU or GL back-end that
+// made the maps), e.g. for tests, benchmarks or an off-screen consumer. The
+// view itself is small: the pixels belong to the canvas (the window), so a
+// view dropped at a stop frees nothing big and keeps nothing alive.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
-#include "ai3d/kernels/bgra_image.h"
-#include "ai3d/kernels/kernel_backend.h"
 #include "ai3d/pipeline/eye_view.h"
+#include "ai3d/pipeline/side_by_side_canvas.h"
 
 namespace vistrelle::ai3d {
 
 class CompositorEyeView : public EyeView {
  public:
-  CompositorEyeView(KernelBackend& backend, bool isRightEye, int width, int height);
+  // A fresh view: its half of the canvas turns black.
+  CompositorEyeView(std::shared_ptr<SideBySideCanvas> canvas, bool isRightEye);
 
   bool isRightEye() const override { return isRightEye_; }
   void setTextures(capture::CaptureFramePtr bgraTexture,
                    std::shared_ptr<const KernelMap> depthLeftTexture,
                    std::shared_ptr<const KernelMap> depthRightTexture) override;
   void setDepthValue(float depthValue) override;
-  // Without all three textures the view is left black.
+  // Without all three textures the half is left as it is.
   void draw() override;
 
+  // Draws that showed a picture.
   int draws() const;
   // What the latest setTextures gave.
-  capture::CaptureFramePtr bgraTexture() const;
-  std::shared_ptr<const KernelMap> depthLeftTexture() const;
-  std::shared_ptr<const KernelMap> depthRightTexture() const;
-  // A copy of the latest picture (black before the first draw).
-  std::vector<uint8_t> picture() const;
-  int width() const { return width_; }
-  int height() const { return height_; }
+  capture::CaptureFramePtr bgraTexture() const { return canvas_->frame(isRightEye_); }
+  std::shared_ptr<const KernelMap> depthLeftTexture() const {
+    return canvas_->leftMap(isRightEye_);
+  }
+  std::shared_ptr<const KernelMap> depthRightTexture() const {
+    return canvas_->rightMap(isRightEye_);
+  }
+  // A copy of this eye's half (black before the first draw).
+  std::vector<uint8_t> picture() const { return canvas_->eyePicture(isRightEye_); }
+  int width() const { return canvas_->eyeWidth(); }
+  int height() const { return canvas_->eyeHeight(); }
 
  private:
-  KernelBackend& backend_;
+  const std::shared_ptr<SideBySideCanvas> canvas_;
   const bool isRightEye_;
-  const int width_;
-  const int height_;
   mutable std::mutex mutex_;
-  capture::CaptureFramePtr bgra_;
-  std::shared_ptr<const KernelMap> left_;
-  std::shared_ptr<const KernelMap> right_;
-  float depthValue_ = 0;
-  std::vector<uint8_t> pixels_;
   int draws_ = 0;
 };
 

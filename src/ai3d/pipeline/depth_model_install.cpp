@@ -1,10 +1,14 @@
 #include "ai3d/pipeline/depth_model_install.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 #include <zip.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -45,39 +49,31 @@ int hexValue(char c) {
   return -1;
 }
 
-bool isUtf8(const Bytes& bytes) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const uint8_t lead = bytes[i];
-    size_t extra = 0;
-    uint32_t code = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      code = lead & 0x07;
-    } else {
-      return false;
+// The plain zip exists on disk only between this write and the unzip. It is
+// created afresh (never through a file or link someone put there) and
+// readable by this user alone.
+std::optional<std::string> writePrivateFile(const std::string& path, const Bytes& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return "cannot create " + path + ": " + std::strerror(errno);
+  size_t written = 0;
+  std::string failure;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failure = "cannot write " + path + ": " + std::strerror(errno);
+      break;
     }
-    if (i + extra >= bytes.size()) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (bytes[i + k] & 0x3F);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
+    written += static_cast<size_t>(n);
   }
-  return true;
+  if (::close(fd) != 0 && failure.empty()) {
+    failure = "cannot write " + path + ": " + std::strerror(errno);
+  }
+  if (!failure.empty()) {
+    ::unlink(path.c_str());
+    return failure;
+  }
+  return std::nullopt;
 }
 
 // Entry names must stay inside the destination.
@@ -301,22 +297,14 @@ bool installDepthModel(const OrvexDecryptAESGCM& keys, DepthModelHolder& manager
     env.print("解密失败:" + error);
     return loadDepthModel(manager, nothing, env);
   }
-  env.print("解密成功:" + (isUtf8(*plain) ? std::string(plain->begin(), plain->end())
-                                          : std::string("二进制数据")));
+  // The size only: the plain archive is the model itself.
+  env.print("解密成功:" + std::to_string(plain->size()) + " 字节");
 
   env.createDataFolder();
   const std::string archivePath = env.dataFolder + "/" + kDepthModelArchiveName;
-  {
-    std::ofstream out(archivePath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(plain->data()),
-              static_cast<std::streamsize>(plain->size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(archivePath, ignored);
-      env.print("保存失败: cannot write " + archivePath);
-      return loadDepthModel(manager, nothing, env);
-    }
+  if (const std::optional<std::string> failure = writePrivateFile(archivePath, *plain)) {
+    env.print("保存失败: " + *failure);
+    return loadDepthModel(manager, nothing, env);
   }
   env.print("已保存到: " + archivePath);
 

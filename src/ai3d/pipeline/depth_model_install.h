@@ -7,8 +7,10 @@
 //   DepthModelHolder manager;
 //   bool loaded = installDepthModel(OrvexDecryptAESGCM::shared(), manager);
 //
-// The console texts ("解密失败:", "解密成功:", "已保存到: ", "文件是否存在: ", ...) go
-// to `print`, standard output by default.
+// The console texts ("解密失败:", "解密成功:" with the archive's size, "已保存到: ",
+// "文件是否存在: ", ...) go to `print`, standard output by default. The install
+// blocks for as long as the network takes to load and run a first pass: off
+// the main thread, use DepthModelLoader.
 #pragma once
 
 #include <cstdint>

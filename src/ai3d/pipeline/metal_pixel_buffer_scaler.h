@@ -9,7 +9,9 @@
 //   scaler->scaleAndInfer(frame, 518, 294, onDepth, frame, manager, onFinished);
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "ai3d/pipeline/depth_model.h"
@@ -37,6 +39,9 @@ class MetalPixelBufferScaler : public std::enable_shared_from_this<MetalPixelBuf
   // Stretches source into target (both BGRA8) with bilinear filtering on
   // pixel centres (as a GPU sampler with linear filtering and clamped edges).
   static void scale(const capture::CaptureFrame& source, capture::CaptureFrame& target);
+  // The same with scratch kept by the caller (no allocation once it is big enough).
+  static void scale(const capture::CaptureFrame& source, capture::CaptureFrame& target,
+                    std::vector<uint16_t>& scratch);
 
   const dispatch::ExecutorPtr& completionQueue() const { return completionQueue_; }
 
@@ -45,6 +50,8 @@ class MetalPixelBufferScaler : public std::enable_shared_from_this<MetalPixelBuf
 
   dispatch::ExecutorPtr completionQueue_;
   capture::CaptureFramePool outputs_{3};
+  std::mutex scratchMutex_;
+  std::vector<uint16_t> scratch_;
 };
 
 }  // namespace vistrelle::ai3d

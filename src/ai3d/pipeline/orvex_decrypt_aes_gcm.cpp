@@ -1,14 +1,15 @@
 #include "ai3d/pipeline/orvex_decrypt_aes_gcm.h"
 
+// Written by the build's packing step, which draws a new nonce for every pack.
+#include "ai3d/pipeline/depth_model_secrets.h"
+
 namespace vistrelle::ai3d {
 
 const OrvexDecryptAESGCM& OrvexDecryptAESGCM::shared() {
-  // Re-packing resources/depth_model/model.onnx with this key and nonce gives
-  // the same archive and this tag (the zip is written deterministically).
   static const OrvexDecryptAESGCM keys{
-      "593f486e219be7a495081399d835e7b0ceba7d4362c33abbc43a1350ac205b6e",
-      "f2881e6d5ed0d86f1a402fe1",
-      "1e9d137bd6284513ea64711ce3c8641d",
+      VISTRELLE_DEPTH_MODEL_KEY,
+      VISTRELLE_DEPTH_MODEL_NONCE,
+      VISTRELLE_DEPTH_MODEL_TAG,
   };
   return keys;
 }

@@ -12,8 +12,9 @@ struct OrvexDecryptAESGCM {
   std::string aes_gcm_iv;   // 24 hex digits
   std::string aes_gcm_tag;  // 32 hex digits
 
-  // The values that match the "model-enc.bin" resource built from
-  // resources/depth_model.
+  // The values the build sealed the "model-enc.bin" resource with: the
+  // model of resources/depth_model under the program's key and a nonce
+  // drawn for that pack.
   static const OrvexDecryptAESGCM& shared();
 };
 

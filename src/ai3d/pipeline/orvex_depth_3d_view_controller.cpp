@@ -1,8 +1,9 @@
 #include "ai3d/pipeline/orvex_depth_3d_view_controller.h"
 
+#include <array>
 #include <exception>
+#include <shared_mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "ai3d/pipeline/depth_model_holder.h"
 #include "ai3d/pipeline/dynamic_filter_preset.h"
@@ -12,44 +13,97 @@
 
 namespace vistrelle::ai3d {
 
+// What posted tasks reach the controller through. Ports are never freed,
+// only reused, so a task may outlive its controller (a queue that is never
+// run, a post dropped after the runtime stopped) without anything to free:
+// a task of an earlier use finds another generation and does nothing. A
+// running task holds the gate shared; the controller's end takes it whole.
+struct OrvexDepth3DViewController::Port {
+  std::shared_mutex gate;
+  OrvexDepth3DViewController* owner = nullptr;
+  uint32_t generation = 0;
+  std::atomic<bool> inUse{false};
+};
+
+namespace {
+
+// More controllers than this alive at once would be a fault of its own.
+constexpr size_t kPorts = 64;
+
+}  // namespace
+
+OrvexDepth3DViewController::Port* OrvexDepth3DViewController::takePort(
+    OrvexDepth3DViewController* owner, uint32_t* generation) {
+  static std::mutex mutex;
+  static std::array<Port, kPorts> ports;
+  std::lock_guard lock(mutex);
+  for (Port& port : ports) {
+    if (port.inUse.load(std::memory_order_acquire)) continue;
+    std::unique_lock gate(port.gate);
+    port.inUse.store(true, std::memory_order_relaxed);
+    port.owner = owner;
+    *generation = ++port.generation;
+    return &port;
+  }
+  throw std::runtime_error("too many 3D view controllers at once");
+}
+
+void OrvexDepth3DViewController::givePortBack() {
+  {
+    std::unique_lock gate(port_->gate);  // a task running now finishes first
+    port_->owner = nullptr;
+    ++port_->generation;
+  }
+  port_->inUse.store(false, std::memory_order_release);
+}
+
+template <void (OrvexDepth3DViewController::*Method)()>
+void OrvexDepth3DViewController::post(const dispatch::ExecutorPtr& queue) {
+  Port* port = port_;
+  const uint32_t generation = portGeneration_;
+  queue->post([port, generation] {
+    std::shared_lock lock(port->gate);
+    if (port->generation == generation && port->owner != nullptr) (port->owner->*Method)();
+  });
+}
+
 OrvexDepth3DViewController::OrvexDepth3DViewController(Environment environment)
     : env_(std::move(environment)),
       onDepthCompletion_([this](const capture::CaptureFramePtr& captured,
                                 const DepthMapView* depth) { onDepth(captured, depth); }),
-      onFinished_([this] { frameFinished(); }) {
-  if (env_.backend == nullptr || env_.viewFactory == nullptr || !env_.glassStatus ||
-      !env_.modelType || !env_.depthValue || !env_.depthManager) {
-    throw std::invalid_argument("the 3D view controller needs its whole environment");
+      onFinished_([this] { frameFinished(); }),
+      port_(takePort(this, &portGeneration_)) {
+  try {
+    if (env_.backend == nullptr || env_.viewFactory == nullptr || !env_.glassStatus ||
+        !env_.modelType || !env_.depthValue || !env_.depthManager) {
+      throw std::invalid_argument("the 3D view controller needs its whole environment");
+    }
+    mainQueue_ = env_.mainQueue ? env_.mainQueue : dispatch::mainQueue();
+    depthBufferQueue_ = env_.depthBufferQueue ? env_.depthBufferQueue
+                                              : dispatch::makeSerialQueue(kDepthBufferQueueLabel);
+    if (!env_.log) env_.log = [](const std::string& line) { OrvexLog::logMessage(line); };
+    if (!env_.makeCaptureRecord) {
+      env_.makeCaptureRecord = [] { return std::make_unique<OrvexScreenCaptureRecord>(); };
+    }
+    sgHalf = std::make_unique<StereoGenerationHalf>(*env_.backend);
+    DynamicDepthFilter = std::make_unique<OrvexDynamicDepthFilter>(*env_.backend);
+  } catch (...) {
+    givePortBack();
+    throw;
   }
-  mainQueue_ = env_.mainQueue ? env_.mainQueue : dispatch::mainQueue();
-  depthBufferQueue_ = env_.depthBufferQueue ? env_.depthBufferQueue
-                                            : dispatch::makeSerialQueue(kDepthBufferQueueLabel);
-  if (!env_.log) env_.log = [](const std::string& line) { OrvexLog::logMessage(line); };
-  if (!env_.makeCaptureRecord) {
-    env_.makeCaptureRecord = [] { return std::make_unique<OrvexScreenCaptureRecord>(); };
-  }
-  sgHalf = std::make_unique<StereoGenerationHalf>(*env_.backend);
-  DynamicDepthFilter = std::make_unique<OrvexDynamicDepthFilter>(*env_.backend);
 }
 
 OrvexDepth3DViewController::~OrvexDepth3DViewController() {
   if (ScreenCaptureRecord) ScreenCaptureRecord->stopRecording();
   session_.fetch_add(1);
   {
+    // The one place that waits for the frame in work: its road uses this
+    // object to its end.
     std::unique_lock lock(mailboxMutex_);
     waiting_.reset();
-    alive_.reset();
     idle_.wait(lock, [this] { return !inWork_; });
   }
-  // A posted task that got hold of the token before it went finishes first.
-  while (!aliveWeak_.expired()) std::this_thread::yield();
-}
-
-void OrvexDepth3DViewController::postWorker() {
-  depthBufferQueue_->post([this, alive = aliveWeak_] {
-    const std::shared_ptr<int> hold = alive.lock();
-    if (hold) workNext();
-  });
+  givePortBack();
 }
 
 void OrvexDepth3DViewController::viewDidLoad() {
@@ -94,28 +148,28 @@ void OrvexDepth3DViewController::startCapture() {
 void OrvexDepth3DViewController::stopCapture() {
   // No frame enters once the stream has stopped.
   if (ScreenCaptureRecord) ScreenCaptureRecord->stopRecording();
+  // Results are gated by session: the frame in work (perhaps deep in a
+  // model's pass) ends its road unseen, and the next session's first frame
+  // resets the filter before it is filtered. Nothing here waits for it.
+  session_.fetch_add(1);
   {
-    std::lock_guard state(stateMutex_);
-    session_.fetch_add(1);
-    DynamicDepthFilter->reset();
+    std::lock_guard lock(mailboxMutex_);
+    waiting_.reset();
   }
   {
-    std::unique_lock lock(mailboxMutex_);
-    waiting_.reset();
-    // The frame in work, if any, ends its road (its results are dropped).
-    if (!depthBufferQueue_->isCurrent()) idle_.wait(lock, [this] { return !inWork_; });
+    std::lock_guard lock(presentationMutex_);
+    presentation_ = {};
   }
   bool hadViews = false;
   {
     std::lock_guard lock(viewsMutex_);
     hadViews = leftView_ && rightView_;
   }
-  if (hadViews) {
-    mainQueue_->post([this, alive = std::weak_ptr<int>(alive_)] {
-      const std::shared_ptr<int> hold = alive.lock();
-      if (hold) setupMetalViews();
-    });
-  }
+  if (hadViews) post<&OrvexDepth3DViewController::rebuildViews>(mainQueue_);
+}
+
+void OrvexDepth3DViewController::rebuildViews() {
+  setupMetalViews();
 }
 
 void OrvexDepth3DViewController::setDynamicFilterParameters() {
@@ -136,7 +190,7 @@ void OrvexDepth3DViewController::onCapturedFrame(const capture::CaptureFramePtr&
     if (working_) return;
     working_ = true;
   }
-  postWorker();
+  post<&OrvexDepth3DViewController::workNext>(depthBufferQueue_);
 }
 
 void OrvexDepth3DViewController::workNext() {
@@ -177,6 +231,13 @@ void OrvexDepth3DViewController::onDepth(const capture::CaptureFramePtr& capture
     return;
   }
   try {
+    // One batch for the filter and the stereo passes: a GL back-end makes
+    // its context current once for the frame.
+    KernelBackend::Batch batch(*env_.backend);
+    if (filterSession_ != workSession_) {
+      DynamicDepthFilter->reset();  // the first frame since a stop
+      filterSession_ = workSession_;
+    }
     std::shared_ptr<const KernelMap> filtered =
         DynamicDepthFilter->apply(*depth, alpha.load(), eta.load(), sceneChangeThresh.load());
     onFilteredDepth(captured, std::move(filtered));
@@ -215,18 +276,35 @@ void OrvexDepth3DViewController::present(const capture::CaptureFramePtr& frame,
   capture::CaptureFramePtr leftTexture = cache->wrap(frame);
   capture::CaptureFramePtr rightTexture = cache->wrap(frame);
   if (!leftTexture || !rightTexture) return;
+  bool postNeeded = false;
+  bool overtook = false;
+  {
+    std::lock_guard lock(presentationMutex_);
+    overtook = presentation_.leftTexture != nullptr;
+    presentation_ = Presentation{workSession_, std::move(leftTexture), std::move(rightTexture),
+                                 std::move(left), std::move(right)};
+    postNeeded = !presentationPosted_;
+    presentationPosted_ = true;
+  }
   {
     std::lock_guard lock(mailboxMutex_);
     ++counters_.presented;
+    if (overtook) ++counters_.overtaken;
   }
-  mainQueue_->post([this, alive = std::weak_ptr<int>(alive_), session = workSession_,
-                    leftTexture = std::move(leftTexture), rightTexture = std::move(rightTexture),
-                    left = std::move(left), right = std::move(right)]() mutable {
-    const std::shared_ptr<int> hold = alive.lock();
-    if (!hold) return;
-    updateViews(session, std::move(leftTexture), std::move(rightTexture), std::move(left),
-                std::move(right));
-  });
+  if (postNeeded) post<&OrvexDepth3DViewController::showPresentation>(mainQueue_);
+}
+
+void OrvexDepth3DViewController::showPresentation() {
+  Presentation shown;
+  {
+    std::lock_guard lock(presentationMutex_);
+    shown = std::move(presentation_);
+    presentation_ = {};
+    presentationPosted_ = false;
+  }
+  if (!shown.leftTexture) return;  // dropped by a stop
+  updateViews(shown.session, std::move(shown.leftTexture), std::move(shown.rightTexture),
+              std::move(shown.left), std::move(shown.right));
 }
 
 void OrvexDepth3DViewController::updateViews(uint64_t session, capture::CaptureFramePtr leftTexture,
@@ -245,16 +323,18 @@ void OrvexDepth3DViewController::updateViews(uint64_t session, capture::CaptureF
     rightView = rightView_;
   }
   const float depthValue = env_.depthValue();
+  // Both views get their textures before either draws, so that views over
+  // one surface can draw both eyes from one upload of the frame.
   if (leftView) {
     leftView->setTextures(std::move(leftTexture), left, right);
     leftView->setDepthValue(depthValue);
-    leftView->draw();
   }
   if (rightView) {
     rightView->setTextures(std::move(rightTexture), left, right);
     rightView->setDepthValue(depthValue);
-    rightView->draw();
   }
+  if (leftView) leftView->draw();
+  if (rightView) rightView->draw();
 }
 
 void OrvexDepth3DViewController::frameFinished() {
@@ -267,7 +347,7 @@ void OrvexDepth3DViewController::frameFinished() {
     if (!more) working_ = false;
     idle_.notify_all();
   }
-  if (more) postWorker();
+  if (more) post<&OrvexDepth3DViewController::workNext>(depthBufferQueue_);
 }
 
 bool OrvexDepth3DViewController::isCurrentSession(uint64_t session) const {

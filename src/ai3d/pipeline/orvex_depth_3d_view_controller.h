@@ -11,8 +11,11 @@
 // Frames never queue up behind a slow model: a mailbox holds the newest
 // frame (an older one waiting there is dropped and counted) and one frame at
 // a time is worked on; its slot frees when its work ends on whatever road.
-// Every stop starts a new session, and the work of an older session's frame
-// writes no filter state and reaches no view.
+// Likewise one finished frame at a time waits for the main queue, the newest.
+// Every stop starts a new session and returns at once (the frame in work may
+// be in a model's pass for a while): the work of an older session's frame
+// writes no filter state and reaches no view. Only the destructor waits for
+// the frame in work. Posting a frame's tasks allocates nothing.
 #pragma once
 
 #include <atomic>
@@ -64,6 +67,7 @@ class OrvexDepth3DViewController {
     uint64_t replaced = 0;   // dropped from the mailbox for a newer frame
     uint64_t worked = 0;     // frames whose work ended, on any road
     uint64_t presented = 0;  // frames handed to the views
+    uint64_t overtaken = 0;  // of those, replaced by a newer one before the main queue drew them
     uint64_t stale = 0;      // results of an older session, dropped
   };
 
@@ -75,8 +79,9 @@ class OrvexDepth3DViewController {
   // Main queue: makes the views and the capture record.
   void viewDidLoad();
   void startCapture();
-  // Resets the filter, stops the stream, waits for the frame in work and
-  // rebuilds the views (on the main queue).
+  // Stops the stream and starts a new session: the frame in work ends its
+  // road unseen and the filter starts afresh with the next frame. Rebuilds
+  // the views on the main queue. Never waits for the frame in work.
   void stopCapture();
   void setDynamicFilterParameters();
   // Fresh views and texture cache; false when the cache cannot be made: the
@@ -106,6 +111,14 @@ class OrvexDepth3DViewController {
   void waitUntilIdle();
 
  private:
+  struct Port;
+  static Port* takePort(OrvexDepth3DViewController* owner, uint32_t* generation);
+  void givePortBack();
+  // Posts Method to queue through the port: the task holds one pointer, so
+  // it fits the task type's inline room and posting allocates nothing.
+  template <void (OrvexDepth3DViewController::*Method)()>
+  void post(const dispatch::ExecutorPtr& queue);
+
   void workNext();
   void requestDepth(const capture::CaptureFramePtr& frame);
   void onDepth(const capture::CaptureFramePtr& captured, const DepthMapView* depth);
@@ -115,6 +128,8 @@ class OrvexDepth3DViewController {
                 const capture::CaptureFramePtr& captured);
   void present(const capture::CaptureFramePtr& frame, std::shared_ptr<const KernelMap> left,
                std::shared_ptr<const KernelMap> right);
+  void showPresentation();  // main queue
+  void rebuildViews();      // main queue
   void updateViews(uint64_t session, capture::CaptureFramePtr leftTexture,
                    capture::CaptureFramePtr rightTexture, std::shared_ptr<const KernelMap> left,
                    std::shared_ptr<const KernelMap> right);
@@ -145,18 +160,28 @@ class OrvexDepth3DViewController {
   bool inWork_ = false;   // a frame is between the mailbox and the end of its road
   Counters counters_;
 
+  // The newest finished frame on its way to the views.
+  struct Presentation {
+    uint64_t session = 0;
+    capture::CaptureFramePtr leftTexture;
+    capture::CaptureFramePtr rightTexture;
+    std::shared_ptr<const KernelMap> left;
+    std::shared_ptr<const KernelMap> right;
+  };
+  std::mutex presentationMutex_;
+  Presentation presentation_;
+  bool presentationPosted_ = false;
+
   // Session and the filter/generator state it guards.
   mutable std::mutex stateMutex_;
   std::atomic<uint64_t> session_{1};
-  uint64_t workSession_ = 0;  // session of the frame in work
+  uint64_t workSession_ = 0;    // session of the frame in work
+  uint64_t filterSession_ = 0;  // session the filter's state belongs to
 
   const DepthCompletion onDepthCompletion_;
   const std::function<void()> onFinished_;
-  // Posted tasks hold it while they run and skip when it is gone, so none
-  // runs on a dead controller.
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-  const std::weak_ptr<int> aliveWeak_ = alive_;
-  void postWorker();
+  uint32_t portGeneration_ = 0;
+  Port* const port_;
 };
 
 }  // namespace vistrelle::ai3d

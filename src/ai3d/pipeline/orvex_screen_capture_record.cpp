@@ -116,6 +116,8 @@ void OrvexScreenCaptureRecord::startCapture(uint64_t session) {
     options_.log("screen capture cannot start: " + reason);
     return;
   }
+  failing_ = false;
+  frameWidth_ = frameHeight_ = 0;
   stream_ = dispatch::TimerSource::create(videoQueue_);
   stream_->setEventHandler([this, session] { deliverFrame(session); });
   stream_->setTimer(videoQueue_->now(), kMinimumFrameInterval);
@@ -128,8 +130,27 @@ void OrvexScreenCaptureRecord::deliverFrame(uint64_t session) {
   std::string reason;
   std::shared_ptr<capture::CaptureFrame> frame = grabber_->grab(&reason);
   const bool broken = grabber_->broken();
+  // One line when capture starts failing, one when it comes back or the
+  // display changes size: never one per frame.
+  std::string notice;
+  if (frame) {
+    const std::string size = std::to_string(frame->width()) + "x" + std::to_string(frame->height());
+    if (failing_) {
+      notice = "screen capture resumed at " + size;
+    } else if (frameWidth_ != 0 &&
+               (frame->width() != frameWidth_ || frame->height() != frameHeight_)) {
+      notice = "screen capture: the display is now " + size;
+    }
+    failing_ = false;
+    frameWidth_ = frame->width();
+    frameHeight_ = frame->height();
+  } else if (!broken && !failing_) {
+    failing_ = true;
+    notice = "screen capture failed: " + reason;
+  }
   if (!frame || !callback_) {
     lock.unlock();
+    if (!notice.empty()) options_.log(notice);
     if (broken) {
       // The server went away: clean up like a stream the system stopped.
       options_.log("screen capture stopped: " + reason);
@@ -146,6 +167,7 @@ void OrvexScreenCaptureRecord::deliverFrame(uint64_t session) {
   // through the queue, so it cannot outlive the stop.
   const std::shared_ptr<const Callback> callback = callback_;
   lock.unlock();
+  if (!notice.empty()) options_.log(notice);
   (*callback)(frame, tag_.load());
 }
 

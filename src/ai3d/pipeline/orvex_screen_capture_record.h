@@ -8,6 +8,10 @@
 //   record.setRecordingBufferCallBack([](const CaptureFramePtr& frame, int tag) { ... });
 //   record.prepRecordWithDisplayID(record.mainDisplayID(), 0);
 //   record.stopRecording();   // no callback runs once this returns
+//
+// A grab that fails is logged once, when the failures begin, and again when
+// frames come back or change size (a mode change); the grabber itself opens
+// the display again after a screen change.
 #pragma once
 
 #include <atomic>
@@ -111,6 +115,10 @@ class OrvexScreenCaptureRecord {
   std::vector<capture::DisplayInfo> availableContent_;
   std::optional<AudioSettings> audioSettings_;
   dispatch::TimerSourcePtr stream_;
+  // The stream's health as last logged (video queue, under the lock).
+  bool failing_ = false;
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
 };
 
 }  // namespace vistrelle::ai3d

@@ -41,4 +41,8 @@ size_t NotificationCenter::observerCount() const {
   return registry_->size();
 }
 
+size_t NotificationCenter::observerCount(std::string_view name) const {
+  return registry_->countOf(name);
+}
+
 }  // namespace vistrelle

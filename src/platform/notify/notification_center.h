@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/dispatch/executor.h"
 #include "platform/notify/notification.h"
@@ -32,6 +33,9 @@ class NotificationCenter {
   void post(std::string name, Value object = {}, Value::Map userInfo = {});
 
   size_t observerCount() const;
+  // Observers a post of `name` would reach (those of every name included), so
+  // a poster can skip building an object nobody takes.
+  size_t observerCount(std::string_view name) const;
 
  private:
   std::shared_ptr<NotificationRegistry> registry_;

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -20,7 +21,7 @@ class NotificationObserver {
   NotificationObserver& operator=(const NotificationObserver&) = delete;
 
   // An empty name observes every notification.
-  bool wants(const std::string& name) const { return name_.empty() || name_ == name; }
+  bool wants(std::string_view name) const { return name_.empty() || name_ == name; }
   // The observer's queue, or none for inline delivery on the posting thread.
   const dispatch::ExecutorPtr& queue() const { return queue_; }
 

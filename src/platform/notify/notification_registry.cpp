@@ -29,6 +29,12 @@ std::vector<std::shared_ptr<NotificationObserver>> NotificationRegistry::observe
   return targets;
 }
 
+size_t NotificationRegistry::countOf(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  return static_cast<size_t>(std::count_if(observers_.begin(), observers_.end(),
+                                           [&](const auto& entry) { return entry->wants(name); }));
+}
+
 size_t NotificationRegistry::size() const {
   std::lock_guard lock(mutex_);
   return observers_.size();

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/notify/notification_observer.h"
@@ -16,6 +17,8 @@ struct NotificationRegistry {
   void remove(const NotificationObserver* observer);
   // The observers that want `name`, as they stand now.
   std::vector<std::shared_ptr<NotificationObserver>> observersOf(const std::string& name) const;
+  // How many want `name`, without copying them.
+  size_t countOf(std::string_view name) const;
   size_t size() const;
 
  private:

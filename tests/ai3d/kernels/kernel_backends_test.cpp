@@ -157,6 +157,33 @@ TEST_P(KernelBackendTest, StereoGenerationMatchesReferenceExactly) {
   }
 }
 
+TEST_P(KernelBackendTest, StereoWithNonFiniteValuesMatchesReferenceExactly) {
+  // An infinite value reaches every step; a NaN reaches none and stays put.
+  Plane depth = stereoFixture(64, 4, 45, 0.01f * 64);
+  depth.ref(10, 1) = INFINITY;
+  depth.ref(30, 2) = std::nanf("");
+  for (int x = 0; x < 64; ++x) depth.ref(x, 3) = std::nanf("");
+  const StereoParams params = makeStereoParams(600.0f, 0.2f, 64, 4, 0.01f);
+  auto d = testing::upload(backend(), depth);
+  auto left = testing::poisoned(backend(), 64, 4);
+  auto right = testing::poisoned(backend(), 64, 4);
+  backend().stereoGeneration(*d, *left, *right, params);
+  const auto want = reference::stereoGeneration(depth, params);
+  const Plane l = testing::readBack(backend(), *left), r = testing::readBack(backend(), *right);
+  for (size_t i = 0; i < l.values.size(); ++i) {
+    const bool nanWanted = std::isnan(want.left.values[i]);
+    EXPECT_EQ(std::isnan(l.values[i]), nanWanted) << i;
+    if (!nanWanted) {
+      EXPECT_EQ(l.values[i], want.left.values[i]) << i;
+    }
+    EXPECT_EQ(std::isnan(r.values[i]), std::isnan(want.right.values[i])) << i;
+    if (!std::isnan(want.right.values[i])) {
+      EXPECT_EQ(r.values[i], want.right.values[i]) << i;
+    }
+  }
+  EXPECT_EQ(l.at(40, 1), INFINITY) << "infinity reaches the whole window";
+}
+
 TEST_P(KernelBackendTest, StereoWithZeroDepthValueCopiesTheMap) {
   const Plane depth = testing::randomPlane(17, 33, 50);
   auto d = testing::upload(backend(), depth);

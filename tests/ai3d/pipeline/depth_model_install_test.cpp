@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -160,16 +162,50 @@ TEST_F(InstallTest, SuccessLoadsTheModelAndLeavesNothingOnDisk) {
   EXPECT_EQ(loadedBytes_, model_);
   expectNoLeftovers();
   const std::string zipPath = (data_ / "DepthAnythingV2float16.mlmodelc.zip").string();
-  EXPECT_THAT(printed_, Contains("解密成功:二进制数据"));
   EXPECT_THAT(printed_, Contains("已保存到: " + zipPath));
   EXPECT_THAT(printed_, Contains("文件是否存在: true"));
 }
 
-TEST_F(InstallTest, PlainTextArchiveIsPrintedAsText) {
-  const auto keys = packBytes(bytesOf("hello"));
+TEST_F(InstallTest, DecryptedArchiveIsNeverPrintedOnlyItsSize) {
+  // Plain text that a print of "valid UTF-8" would have shown.
+  const auto keys = packBytes(bytesOf("secret model weights as text"));
   EXPECT_FALSE(installDepthModel(keys, manager_, env_));
-  EXPECT_THAT(printed_, Contains("解密成功:hello"));
+  EXPECT_THAT(printed_, Contains("解密成功:28 字节"));
+  for (const std::string& line : printed_) {
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("secret model"))) << line;
+  }
   expectNoLeftovers();
+}
+
+TEST_F(InstallTest, PlainZipIsCreatedPrivateAndFresh) {
+  const auto keys = packModel();
+  const fs::path zipPath = data_ / "DepthAnythingV2float16.mlmodelc.zip";
+  std::optional<fs::perms> mode;
+  env_.print = [&](const std::string& line) {
+    printed_.push_back(line);
+    // The zip exists between its write and the unzip, when this is printed.
+    if (line.rfind("已保存到: ", 0) == 0) mode = fs::status(zipPath).permissions();
+  };
+  const mode_t umask = ::umask(0);  // whatever the user's umask, the zip is theirs alone
+  EXPECT_TRUE(installDepthModel(keys, manager_, env_));
+  ::umask(umask);
+  ASSERT_TRUE(mode.has_value());
+  EXPECT_EQ(*mode & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+  // A link planted at the zip's name after the leftovers were cleared (the
+  // folder is created between the two): refused, the link's target untouched.
+  const fs::path victim = temp_.path() / "victim";
+  tools::writeFile(victim.string(), bytesOf("untouched"));
+  env_.createDataFolder = [&] {
+    fs::create_directories(data_);
+    fs::create_symlink(victim, zipPath);
+    return true;
+  };
+  printed_.clear();
+  DepthModelHolder other;
+  EXPECT_FALSE(installDepthModel(keys, other, env_));
+  EXPECT_THAT(printed_, Contains(HasSubstr("保存失败: cannot create")));
+  EXPECT_EQ(tools::readFile(victim.string()), bytesOf("untouched"));
 }
 
 TEST_F(InstallTest, FailedAuthenticationNeverLoadsAnEarlierFolder) {
@@ -272,25 +308,29 @@ TEST_F(InstallTest, UnwritableDataFolderStopsBeforeUnzipping) {
 
 // --- the carried resource -------------------------------------------------------
 
-TEST(CarriedModel, CommittedResourceOpensWithTheProgramsSecretsAndMatchesTheBuild) {
-  const Bytes committed = tools::readFile(VISTRELLE_MODEL_DIR "/model-enc.bin");
-  EXPECT_EQ(tools::readFile(VISTRELLE_BUILT_RESOURCE), committed);
+TEST(CarriedModel, BuiltResourceOpensWithTheProgramsSecrets) {
+  const Bytes built = tools::readFile(VISTRELLE_BUILT_RESOURCE);
   const OrvexDecryptAESGCM& keys = OrvexDecryptAESGCM::shared();
   std::string error;
   const auto plain =
-      aesGcmOpen(committed, *dataFromHexString(keys.aes_gcm_key),
-                 *dataFromHexString(keys.aes_gcm_iv), *dataFromHexString(keys.aes_gcm_tag), &error);
+      aesGcmOpen(built, *dataFromHexString(keys.aes_gcm_key), *dataFromHexString(keys.aes_gcm_iv),
+                 *dataFromHexString(keys.aes_gcm_tag), &error);
   ASSERT_TRUE(plain.has_value()) << error;
-  const Bytes expected =
-      tools::zipEntries({{"DepthAnythingV2float16.mlmodelc/", {}},
-                         {kModelEntry, tools::readFile(VISTRELLE_MODEL_DIR "/model.onnx")}});
-  EXPECT_EQ(*plain, expected);
+  bool unpacked = false;
+  testing::TempFolder temp;
+  const std::string zipPath = (temp.path() / "model.zip").string();
+  tools::writeFile(zipPath, *plain);
+  unzipDepthModel(zipPath, [&](bool ok, DepthModelFolder folder) {
+    unpacked = ok;
+    EXPECT_EQ(folder.files[kModelEntry], tools::readFile(VISTRELLE_MODEL_DIR "/model.onnx"));
+  });
+  EXPECT_TRUE(unpacked);
 }
 
 TEST(CarriedModel, InstallsAndRunsOnOpenCv) {
   testing::TempFolder temp;
   DepthModelEnvironment env;
-  env.resourcePath = VISTRELLE_MODEL_DIR "/model-enc.bin";
+  env.resourcePath = VISTRELLE_BUILT_RESOURCE;
   env.dataFolder = (temp.path() / ".OrvexSpace").string();
   env.createDataFolder = [&] { return fs::create_directories(env.dataFolder); };
   env.print = [](const std::string&) {};

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <tuple>
+
 #include "ai3d/pipeline/depth_model_holder.h"
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/inference/fake/fake_depth_network.h"
@@ -86,6 +89,39 @@ TEST_F(ScalerTest, WideFrameIsStretchedOnTheCompletionQueue) {
     EXPECT_EQ(row[4 * 259 + 0], 255) << y;  // first blue column
     EXPECT_EQ(row[4 * 259 + 2], 0) << y;
     EXPECT_EQ(row[4 * 259 + 3], 255) << y;
+  }
+}
+
+// The four taps of a pixel with 8-bit weights, rounded once: the scaler may
+// group the work as it likes, the bytes stay these.
+TEST(ScalerScale, GivesTheFourTapBytesExactly) {
+  auto taps = [](int sourceSize, int i, int targetSize) {
+    const double p = std::clamp((i + 0.5) * sourceSize / targetSize - 0.5, 0.0, sourceSize - 1.0);
+    const int first = static_cast<int>(std::floor(p));
+    return std::tuple{first, std::min(first + 1, sourceSize - 1),
+                      static_cast<int>(std::lround((p - first) * 256.0))};
+  };
+  std::mt19937 rng(5);
+  for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{333, 77}}) {
+    CaptureFrame source(w, h), target(518, 294);
+    for (size_t i = 0; i < source.byteCount(); ++i) source.data()[i] = static_cast<uint8_t>(rng());
+    MetalPixelBufferScaler::scale(source, target);
+    int bad = 0;
+    for (int y = 0; y < 294 && bad < 5; ++y) {
+      const auto [ty, by, wy] = taps(h, y, 294);
+      for (int x = 0; x < 518 && bad < 5; ++x) {
+        const auto [a, b, wx] = taps(w, x, 518);
+        for (int c = 0; c < 4; ++c) {
+          const int upper = source.row(ty)[4 * a + c] * (256 - wx) + source.row(ty)[4 * b + c] * wx;
+          const int lower = source.row(by)[4 * a + c] * (256 - wx) + source.row(by)[4 * b + c] * wx;
+          const int want = (upper * (256 - wy) + lower * wy + 32768) >> 16;
+          if (target.row(y)[4 * x + c] != want) {
+            ++bad;
+            ADD_FAILURE() << w << "x" << h << " at (" << x << ", " << y << ") channel " << c;
+          }
+        }
+      }
+    }
   }
 }
 

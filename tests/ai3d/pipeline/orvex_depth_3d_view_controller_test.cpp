@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "ai3d/kernels/half_float.h"
@@ -151,16 +152,36 @@ TEST_F(ControllerTest, StartCaptureWithoutGlassesOnlyStops) {
   EXPECT_FALSE(controller.screenCaptureRecord()->isRecording());
 }
 
-TEST_F(ControllerTest, StoppingTwiceIsHarmlessAndRebuildsTheViews) {
+TEST_F(ControllerTest, StoppingTwiceIsHarmlessRebuildsTheViewsAndDropsTheOldOnes) {
   OrvexDepth3DViewController controller(environment());
   controller.viewDidLoad();
-  const auto first = controller.metalLeftView();
+  std::weak_ptr<EyeView> firstLeft = controller.metalLeftView();
+  std::weak_ptr<EyeView> firstRight = controller.metalRightView();
   controller.stopCapture();
   controller.stopCapture();
   main_->runUntilIdle();
-  EXPECT_EQ(views_.views().size(), 6u);
-  EXPECT_NE(controller.metalLeftView(), first);
+  EXPECT_EQ(views_.viewsMade(), 6);
+  EXPECT_TRUE(firstLeft.expired()) << "a stopped view is freed, not kept by anyone";
+  EXPECT_TRUE(firstRight.expired());
+  EXPECT_EQ(views_.views().size(), 2u) << "only the views in use are alive";
+  EXPECT_NE(controller.metalLeftView(), nullptr);
   EXPECT_NE(controller.metalRightView(), nullptr);
+}
+
+TEST_F(ControllerTest, ATaskLeftInAQueueReachesNoLaterController) {
+  {
+    OrvexDepth3DViewController first(environment());
+    first.viewDidLoad();
+    first.stopCapture();  // the views' rebuild waits on the main queue
+  }
+  OrvexDepth3DViewController second(environment());
+  second.viewDidLoad();
+  const int made = views_.viewsMade();
+  main_->runUntilIdle();
+  EXPECT_EQ(views_.viewsMade(), made) << "the first controller's task ran on the second";
+  second.stopCapture();
+  main_->runUntilIdle();
+  EXPECT_EQ(views_.viewsMade(), made + 2) << "the second's own tasks still run";
 }
 
 TEST_F(ControllerTest, WithoutModelOrScalerNothingReachesTheViews) {
@@ -336,12 +357,23 @@ TEST_F(ThreadedControllerTest, SlowModelHoldsOneWaitingFrameAndCaptureNeverWaits
   EXPECT_EQ(counters.worked + counters.replaced, counters.captured);
 }
 
-TEST_F(ThreadedControllerTest, FrameInFlightAtStopDoesNotRefillTheFilter) {
+TEST_F(ThreadedControllerTest, StopFromTheMainQueueNeverWaitsForASlowModel) {
   OrvexDepth3DViewController controller(threadedEnvironment());
   controller.viewDidLoad();
   std::mutex gateMutex;
   std::condition_variable gate;
   bool entered = false, open = false;
+  auto release = [&] {
+    std::lock_guard lock(gateMutex);
+    open = true;
+    gate.notify_all();
+  };
+  // The generator's first frame gives no maps: prime it, then hold the second.
+  fake_->setFill([](int x, int, const inference::ImageInput&) { return float(x); });
+  controller.onCapturedFrame(frameOf(640, 360, 1), 0);
+  controller.waitUntilIdle();
+  // A model pass that lasts until the test lets it end (a real model's
+  // 200 ms, without the test depending on how long that is).
   fake_->setFill([&](int x, int y, const inference::ImageInput&) {
     if (x == 0 && y == 0) {
       std::unique_lock lock(gateMutex);
@@ -356,24 +388,74 @@ TEST_F(ThreadedControllerTest, FrameInFlightAtStopDoesNotRefillTheFilter) {
     std::unique_lock lock(gateMutex);
     ASSERT_TRUE(gate.wait_for(lock, 5s, [&] { return entered; }));
   }
-  const uint64_t before = controller.session();
-  std::thread stopper([&] { controller.stopCapture(); });
-  while (controller.session() == before) std::this_thread::sleep_for(100us);
-  {
-    std::lock_guard lock(gateMutex);
-    open = true;
-  }
-  gate.notify_all();
-  stopper.join();  // stop waited for the frame in work
-  EXPECT_EQ(controller.counters().worked, 1u);
-  EXPECT_EQ(controller.counters().stale, 1u);
-  EXPECT_EQ(controller.counters().presented, 0u);
-  EXPECT_FLOAT_EQ(controller.dynamicDepthFilter().lastDt(), 0.0f) << "nothing filtered";
+  const float dtBefore = controller.dynamicDepthFilter().lastDt();
+
+  // stopCapture as the main queue runs it, while the model is still in its pass.
+  std::promise<void> stopped;
+  main_->post([&] {
+    controller.stopCapture();
+    stopped.set_value();
+  });
+  std::thread mainThread([&] { main_->runUntilIdle(); });
+  const bool returned = stopped.get_future().wait_for(5s) == std::future_status::ready;
+  release();
+  mainThread.join();
+  ASSERT_TRUE(returned) << "stopCapture waited for the frame in work";
+
+  controller.waitUntilIdle();
+  main_->runUntilIdle();
+  const auto counters = controller.counters();
+  EXPECT_EQ(counters.worked, 2u);
+  EXPECT_EQ(counters.stale, 1u) << "the frame in work at the stop was dropped";
+  EXPECT_EQ(counters.presented, 0u);
+  for (const auto& view : views_.views()) EXPECT_EQ(view->draws(), 0) << "nothing of it was drawn";
+  EXPECT_EQ(controller.dynamicDepthFilter().lastDt(), dtBefore) << "the filter was not fed";
 
   // The next session starts afresh: its first frame is filtered as a first frame.
+  fake_->setFill([](int x, int, const inference::ImageInput&) { return float(x); });
   controller.onCapturedFrame(frameOf(640, 360, 1), 0);
   controller.waitUntilIdle();
   EXPECT_FLOAT_EQ(controller.dynamicDepthFilter().lastDt(), 16.0f);
+}
+
+TEST_F(ThreadedControllerTest, DestructionWaitsForTheFrameInWork) {
+  std::mutex gateMutex;
+  std::condition_variable gate;
+  bool entered = false, open = false;
+  std::atomic<bool> passEnded{false};
+  fake_->setFill([&](int x, int y, const inference::ImageInput&) {
+    if (x == 0 && y == 0) {
+      std::unique_lock lock(gateMutex);
+      entered = true;
+      gate.notify_all();
+      gate.wait(lock, [&] { return open; });
+      passEnded = true;
+    }
+    return static_cast<float>(x);
+  });
+  auto controller = std::make_unique<OrvexDepth3DViewController>(threadedEnvironment());
+  controller->viewDidLoad();
+  controller->onCapturedFrame(frameOf(640, 360, 1), 0);
+  {
+    std::unique_lock lock(gateMutex);
+    ASSERT_TRUE(gate.wait_for(lock, 5s, [&] { return entered; }));
+  }
+  // The pass ends only once the destructor has begun (it bumps the session
+  // first), so a destructor that did not wait would return before it.
+  OrvexDepth3DViewController* dying = controller.get();
+  const uint64_t before = dying->session();
+  std::thread opener([&] {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (dying->session() == before && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    std::lock_guard lock(gateMutex);
+    open = true;
+    gate.notify_all();
+  });
+  controller.reset();
+  EXPECT_TRUE(passEnded) << "the controller went while its frame was still in work";
+  opener.join();
 }
 
 }  // namespace

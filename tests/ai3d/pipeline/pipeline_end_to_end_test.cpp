@@ -69,7 +69,7 @@ TEST_P(EndToEndTest, NearLineShiftsOppositeWaysInTheTwoEyes) {
   // Install the carried, encrypted model the way the application does.
   testing::TempFolder temp;
   DepthModelEnvironment install;
-  install.resourcePath = VISTRELLE_MODEL_DIR "/model-enc.bin";
+  install.resourcePath = VISTRELLE_BUILT_RESOURCE;
   install.dataFolder = (temp.path() / ".OrvexSpace").string();
   install.createDataFolder = [&] { return fs::create_directories(install.dataFolder); };
   install.print = [](const std::string&) {};
@@ -117,6 +117,7 @@ TEST_P(EndToEndTest, NearLineShiftsOppositeWaysInTheTwoEyes) {
   auto right = std::static_pointer_cast<CompositorEyeView>(controller.metalRightView());
   ASSERT_EQ(left->bgraTexture(), frame);
   ASSERT_EQ(left->draws(), 2);
+  EXPECT_EQ(views.canvas().compositorCalls(), 2) << "one call draws both eyes of a frame";
 
   // The side-by-side picture of the glasses' 3840 x 1080 display.
   std::vector<uint8_t> sbs(static_cast<size_t>(2 * kFrameW) * kFrameH * 4, 0);
@@ -132,7 +133,8 @@ TEST_P(EndToEndTest, NearLineShiftsOppositeWaysInTheTwoEyes) {
   EXPECT_LT(rightEye, kLineX + 0.5 - 5) << "the right eye sees it further left";
   EXPECT_NEAR(leftEye - (kLineX + 0.5), (kLineX + 0.5) - rightEye, 2.0);
 
-  // Each eye view drew the same picture as its half of the side-by-side one.
+  // The views' own picture is that side-by-side one, each eye its half.
+  EXPECT_EQ(views.canvas().picture(), sbs);
   const double leftView = lineCentre(left->picture(), kFrameW, nearRow, 0, kFrameW);
   const double rightView = lineCentre(right->picture(), kFrameW, nearRow, 0, kFrameW);
   EXPECT_NEAR(leftView, leftEye, 0.5);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/capture/x11_painter.h"
-#include "platform/capture/xvfb_server.h"
+#include "support/xvfb_server.h"
 
 namespace vistrelle::capture {
 namespace {
@@ -111,6 +111,47 @@ TEST_F(XcbGrabberTest, PoolRunsDryInsteadOfGrowing) {
   EXPECT_EQ(reason, "every capture frame is still in use");
   held.pop_back();
   EXPECT_NE(grabber_->grab(&reason), nullptr);
+}
+
+TEST_F(XcbGrabberTest, FollowsAModeChangeWithoutAFailedGrab) {
+  std::string reason;
+  ASSERT_TRUE(grabber_->open(grabber_->mainDisplayId(), false, &reason)) << reason;
+  ASSERT_NE(grabber_->grab(&reason), nullptr) << reason;
+  ASSERT_TRUE(painter_.setMode(160, 100)) << "this Xvfb cannot change its mode";
+  painter_.fill(0, 0, 160, 100, 0x00ff00);
+  // Shrunk: the old rectangle is refused; the display is opened again at once.
+  auto small = grabber_->grab(&reason);
+  ASSERT_NE(small, nullptr) << reason;
+  EXPECT_EQ(small->width(), 160);
+  EXPECT_EQ(small->height(), 100);
+  EXPECT_EQ(pixel(*small, 150, 90), (Bgra{0, 255, 0, 255}));
+  EXPECT_EQ(grabber_->displays().at(0).width, 160);
+
+  // Grown back: the old rectangle still fits, so the change shows by the
+  // RandR notice, at the latest one grab later.
+  ASSERT_TRUE(painter_.setMode(320, 200));
+  painter_.fill(0, 0, 320, 200, 0x0000ff);
+  std::shared_ptr<CaptureFrame> frame;
+  for (int i = 0; i < 2 && (!frame || frame->width() != 320); ++i) {
+    frame = grabber_->grab(&reason);
+    ASSERT_NE(frame, nullptr) << reason;
+  }
+  EXPECT_EQ(frame->width(), 320);
+  EXPECT_EQ(frame->height(), 200);
+  EXPECT_EQ(pixel(*frame, 300, 190), (Bgra{255, 0, 0, 255}));
+}
+
+TEST(XcbGrabberFormat, ReadsTheServersPixelFormatAndRefusesWhatItCannotRead) {
+  testing::XvfbServer deep(64, 48, 24);
+  testing::XvfbServer shallow(64, 48, 16);
+  if (!deep.available() || !shallow.available()) GTEST_SKIP() << "Xvfb is not installed";
+  std::string reason;
+  auto grabber = XcbScreenGrabber::connect(deep.display().c_str(), &reason);
+  ASSERT_NE(grabber, nullptr) << reason;
+  EXPECT_TRUE(grabber->pixelLayout().isBgrx());
+  EXPECT_EQ(XcbScreenGrabber::connect(shallow.display().c_str(), &reason), nullptr);
+  EXPECT_THAT(reason, HasSubstr("16 bits per pixel"));
+  EXPECT_THAT(reason, HasSubstr("cannot be captured"));
 }
 
 class ScopedEnvironment {

@@ -2,242 +2,47 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <bit>
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 #include <string>
 
 #include "ai3d/kernels/ai3d_kernel_library.h"
+#include "ai3d/kernels/cpu/cpu_features.h"
+#include "ai3d/kernels/cpu/eye_row_kernels.h"
+#include "ai3d/kernels/cpu/map_row_kernels.h"
 #include "ai3d/kernels/half_float.h"
 #include "ai3d/kernels/kernel_map_checks.h"
-
-// AVX2 and baseline copies chosen at load time.  ThreadSanitizer's runtime
-// is not up yet when the loader runs the ifunc resolvers, so sanitizer builds
-// keep the baseline copy only.
-#if defined(__SANITIZE_THREAD__)
-#define VISTRELLE_CPU_CLONES
-#else
-#define VISTRELLE_CPU_CLONES [[gnu::target_clones("avx2", "default")]]
-#endif
 
 namespace vistrelle::ai3d {
 namespace {
 
-constexpr int kBlurRadius = 12;
-
-std::array<float, 2 * kBlurRadius + 1> blurWeights() {
-  std::array<float, 2 * kBlurRadius + 1> g{};
-  float sum = 0;
-  for (int i = -kBlurRadius; i <= kBlurRadius; ++i) {
-    g[static_cast<size_t>(i + kBlurRadius)] = std::exp(-float(i * i) / 32.0f);
-    sum += g[static_cast<size_t>(i + kBlurRadius)];
-  }
-  for (float& w : g) w /= sum;
-  return g;
-}
+using cpu::kBlurRadius;
+using cpu::kBlurTaps;
 
 constexpr float kLargest = std::numeric_limits<float>::max();
-// Stands in for a non-finite depth in the smoothing: far from every half.
-constexpr float kFar = 1e18f;
-
-// exp(x) for x <= 0 from a polynomial for 2^f, in plain float and int
-// arithmetic that vectorises (no table, no library call). Relative error
-// about 1e-5 down to exp(-80); results under 2^-126 flush to 2^-126 or less.
-inline float expNonPositive(float x) {
-  const float scaled = x * 1.44269504f;
-  const float t = scaled < -126.0f ? -126.0f : scaled;
-  const int whole = static_cast<int>(t);  // toward zero: t <= 0 gives ceil
-  const int n = whole - (float(whole) > t ? 1 : 0);
-  const float f = t - float(n);  // [0, 1)
-  float p = 1.53533054e-4f;
-  p = p * f + 1.33988010e-3f;
-  p = p * f + 9.61844814e-3f;
-  p = p * f + 5.55033010e-2f;
-  p = p * f + 2.40226860e-1f;
-  p = p * f + 6.93147182e-1f;
-  p = p * f + 1.0f;
-  return p * std::bit_cast<float>(static_cast<uint32_t>(n + 127) << 23);
-}
+constexpr int kMaxSmoothingRadius = 8;
+// Whole vectors may read this far past a scratch row's end.
+constexpr size_t kRowSlack = 16;
 
 // Floor for values above -1, without a library call.
 inline int floorAboveMinusOne(float v) {
   return static_cast<int>(v + 1.0f) - 1;
 }
 
-// One tap of the smoothing for a whole row, in vector lanes. Non-finite
-// depths arrive replaced by kFar, whose weight against any real depth is
-// below 2^-126: they add nothing a half could show.
-VISTRELLE_CPU_CLONES void accumulateTap(const float* __restrict q, const float* __restrict centre,
-                                        float spatial, float rangeFactor, int width,
-                                        float* __restrict sum, float* __restrict weights) {
-  for (int x = 0; x < width; ++x) {
-    const float value = q[x];
-    const float diff = value - centre[x];
-    const float w = expNonPositive(spatial + diff * diff * rangeFactor);
-    sum[x] += w * value;
-    weights[x] += w;
-  }
-}
-
-struct FilterConstants {
-  float a;  // the blend for this frame's dt
-  float eta;
-  float sceneChangeThresh;
-};
-
-// One row of the temporal filter from the padded |C - P| rows above, at and
-// below it (-1 marks a non-finite change). Values first, then selects.
-VISTRELLE_CPU_CLONES void filterRow(const float* const* changes, const float* __restrict current,
-                                    const float* __restrict previous, FilterConstants k,
-                                    float* __restrict out, int width) {
-  for (int x = 0; x < width; ++x) {
-    float sum = 0;
-    float count = 0;
-    for (int dy = 0; dy < 3; ++dy) {
-      for (int dx = -1; dx <= 1; ++dx) {
-        const float d = changes[dy][x + dx];
-        const bool ok = d >= 0.0f;
-        sum += ok ? d : 0.0f;
-        count += ok ? 1.0f : 0.0f;
-      }
-    }
-    const float cv = current[x];
-    const float pv = previous[x];
-    const float mean = sum / std::max(count, 1.0f);
-    const float m = count > 0.0f ? mean : 0.0f;
-    const float gradual = k.a + (1.0f - k.a) * m / (m + k.eta);
-    const float w = m > k.sceneChangeThresh ? 1.0f : gradual;
-    const float blended = pv + w * (cv - pv);
-    const bool currentOk = std::fabs(cv) <= kLargest;
-    const bool previousOk = std::fabs(pv) <= kLargest;
-    const float result = currentOk ? (previousOk ? blended : cv) : pv;
-    out[x] = roundToHalfBranchless(result);
-  }
-}
-
-// One row of both eye maps: the row's own value, then for each step j the
-// value j pixels away where its reach covers j. Exact: compare and max only.
-VISTRELLE_CPU_CLONES void stereoRow(const float* __restrict src, float* __restrict reach,
-                                    float* __restrict outL, float* __restrict outR, int width,
-                                    float kw, int steps) {
-  for (int x = 0; x < width; ++x) {
-    const float shift = kw * src[x];
-    reach[x] = shift + 0.5f;
-    outL[x] = src[x];
-    outR[x] = src[x];
-  }
-  const int maxStep = std::min(steps, width - 1);
-  for (int j = 1; j <= maxStep; ++j) {
-    const float fj = float(j);
-    for (int x = j; x < width; ++x) {
-      const float v = src[x - j];
-      const float raised = outL[x] < v ? v : outL[x];
-      outL[x] = fj <= reach[x - j] ? raised : outL[x];
-    }
-    for (int x = 0; x + j < width; ++x) {
-      const float v = src[x + j];
-      const float raised = outR[x] < v ? v : outR[x];
-      outR[x] = fj <= reach[x + j] ? raised : outR[x];
-    }
-  }
-}
-
-// The horizontal blur of one padded row into f32, taps in order -12..12.
-VISTRELLE_CPU_CLONES void blurRow(const float* __restrict src, const float* __restrict g,
-                                  float* __restrict dst, int width) {
-  for (int x = 0; x < width; ++x) dst[x] = g[0] * src[x - kBlurRadius];
-  for (int i = -kBlurRadius + 1; i <= kBlurRadius; ++i) {
-    const float w = g[i + kBlurRadius];
-    for (int x = 0; x < width; ++x) dst[x] += w * src[x + i];
-  }
-}
-
-// The vertical blur of one row from its 25 source rows, back to half.
-VISTRELLE_CPU_CLONES void blurColumn(const float* const* sources, const float* __restrict g,
-                                     float* __restrict dst, int width) {
-  const float* first = sources[0];
-  for (int x = 0; x < width; ++x) dst[x] = g[0] * first[x];
-  for (int i = 1; i <= 2 * kBlurRadius; ++i) {
-    const float* __restrict src = sources[i];
-    const float w = g[i];
-    for (int x = 0; x < width; ++x) dst[x] += w * src[x];
-  }
-  for (int x = 0; x < width; ++x) dst[x] = roundToHalfBranchless(dst[x]);
-}
-
-// One row of an eye view: what stays fixed along the row.
-struct EyeRow {
-  const float* u;       // per column
-  const int* mapA;      // per column: left map column, clamped
-  const int* mapB;      // per column: right map column, clamped
-  const float* mapFx;   // per column
-  const float* mapTop;  // map rows around v
-  const float* mapBottom;
-  float mapFy;
-  float signedDepth;
-  int frameWidth;
-  const float* frame;  // the frame row at v, blended vertically: 4 floats a pixel
-  uint32_t* out;
-};
-
-// Blends two BGRA rows with weight fy into floats, in vector lanes.
-void blendFrameRows(const uint8_t* __restrict top, const uint8_t* __restrict bottom, float fy,
-                    int count, float* __restrict out) {
-  for (int i = 0; i < count; ++i) {
-    const float t = float(top[i]);
-    out[i] = t + fy * (float(bottom[i]) - t);
-  }
-}
-
-// The row's fixed values live in locals so that the stores cannot alias
-// them; the vertical half of the frame's bilinear tap is done per row.
-template <bool kShift>
-void shadeEyeRow(const EyeRow& row, int x0, int x1) {
-  const float* __restrict u = row.u;
-  const int* __restrict mapA = row.mapA;
-  const int* __restrict mapB = row.mapB;
-  const float* __restrict mapFx = row.mapFx;
-  const float* __restrict mapTop = row.mapTop;
-  const float* __restrict mapBottom = row.mapBottom;
-  const float* __restrict frame = row.frame;
-  uint32_t* __restrict out = row.out;
-  const float mapFy = row.mapFy, depth = row.signedDepth;
-  const int frameWidth = row.frameWidth, lastX = row.frameWidth - 1;
-  for (int x = x0; x < x1; ++x) {
-    float us = u[x];
-    if constexpr (kShift) {
-      const float fx = mapFx[x];
-      const float a0 = mapTop[mapA[x]], b0 = mapTop[mapB[x]];
-      const float a1 = mapBottom[mapA[x]], b1 = mapBottom[mapB[x]];
-      const float upper = a0 + fx * (b0 - a0);
-      const float lower = a1 + fx * (b1 - a1);
-      const float m = upper + mapFy * (lower - upper);
-      const float shifted = us + depth * m;
-      us = shifted < 0.0f ? 0.0f : (shifted > 1.0f ? 1.0f : shifted);
-    }
-    const float fxPos = us * float(frameWidth) - 0.5f;
-    const int fx0 = floorAboveMinusOne(fxPos);
-    const float fx = fxPos - float(fx0);
-    const float* a = frame + (fx0 < 0 ? 0 : fx0) * 4;
-    const float* b = frame + (fx0 + 1 > lastX ? lastX : fx0 + 1) * 4;
-    const auto channel = [&](int c) {
-      const float value = a[c] + fx * (b[c] - a[c]);
-      return static_cast<uint32_t>(static_cast<int>(value + 0.5f)) << (8 * c);
-    };
-    out[x] = 0xff000000u | channel(0) | channel(1) | channel(2);
-  }
+inline const float* clampedRow(const std::vector<float>& plane, int y, int width, int height) {
+  return plane.data() +
+         static_cast<size_t>(std::clamp(y, 0, height - 1)) * static_cast<size_t>(width);
 }
 
 }  // namespace
 
-CpuKernelBackend::CpuKernelBackend(unsigned threads) : rows_(threads) {}
+CpuKernelBackend::CpuKernelBackend(unsigned threads, bool simd)
+    : rows_(threads), simd_(simd && cpuHasAvx2()) {}
 
 std::string CpuKernelBackend::description() const {
-  return "CPU: " + std::to_string(rows_.threadCount()) + " threads";
+  return "CPU: " + std::to_string(rows_.threadCount()) + " threads" + (simd_ ? ", AVX2" : "");
 }
 
 const gpu::KernelLibrary& CpuKernelBackend::library() const {
@@ -295,18 +100,14 @@ void CpuKernelBackend::upload(const DepthMapView& source, KernelMap& target) {
   }
   std::lock_guard lock(mutex_);
   const int width = out.width();
-  rows_.run(out.height(), [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      float* dst = out.row(y);
-      if (source.format == MapFormat::Float16) {
-        const auto* src = static_cast<const uint16_t*>(source.row(y));
-        for (int x = 0; x < width; ++x) dst[x] = halfToFloat(src[x]);
-      } else {
-        const auto* src = static_cast<const float*>(source.row(y));
-        for (int x = 0; x < width; ++x) dst[x] = roundToHalf(src[x]);
-      }
+  // A few microseconds of work: not worth waking the pool for.
+  for (int y = 0; y < out.height(); ++y) {
+    if (source.format == MapFormat::Float16) {
+      cpu::fromHalves(static_cast<const uint16_t*>(source.row(y)), out.row(y), width, simd_);
+    } else {
+      cpu::roundToHalves(static_cast<const float*>(source.row(y)), out.row(y), width, simd_);
     }
-  });
+  }
 }
 
 void CpuKernelBackend::read(const KernelMap& source, std::span<uint16_t> target) {
@@ -317,12 +118,7 @@ void CpuKernelBackend::read(const KernelMap& source, std::span<uint16_t> target)
                                 " values, the map " + std::to_string(count));
   }
   std::lock_guard lock(mutex_);
-  const size_t width = static_cast<size_t>(in.width());
-  rows_.run(in.height(), [&](int begin, int end) {
-    for (size_t i = size_t(begin) * width; i < size_t(end) * width; ++i) {
-      target[i] = floatToHalf(in.data()[i]);
-    }
-  });
+  cpu::toHalves(in.data(), target.data(), static_cast<int>(count), simd_);
 }
 
 void CpuKernelBackend::copy(const KernelMap& source, KernelMap& target) {
@@ -345,20 +141,108 @@ void CpuKernelBackend::dynamicDepthFilter(const KernelMap& current, const Kernel
   const CpuMap& p = own(previous);
   CpuMap& o = own(out);
   std::lock_guard lock(mutex_);
-  // The 3x3 mean change reads |C - P| nine times: computed once per pixel.
-  paddedA_.fillAbsDifference(c, p, 1, rows_);
-
   const float keep = 1.0f - std::clamp(params.alpha, 0.0f, 1.0f);
   const float a =
       keep <= 0.0f ? 1.0f : 1.0f - std::pow(keep, std::clamp(params.dt, 1.0f, 250.0f) / 16.0f);
-  const FilterConstants k{a, std::max(params.eta, 1e-6f), params.sceneChangeThresh};
+  const cpu::FilterConstants k{a, std::max(params.eta, 1e-6f), params.sceneChangeThresh};
   const int width = c.width();
-  rows_.run(c.height(), [&](int begin, int end) {
+  const int height = c.height();
+  changes_.reshape(width, height, 1);
+  // Pass 0: |C - P| once per pixel (the 3x3 mean reads it nine times), -1
+  // where it is not finite. Pass 1: the blend.
+  rows_.runPasses(2, height, 1, [&](int pass, int begin, int end, unsigned) {
     for (int y = begin; y < end; ++y) {
-      const float* changes[3] = {paddedA_.row(y - 1), paddedA_.row(y), paddedA_.row(y + 1)};
-      filterRow(changes, c.row(y), p.row(y), k, o.row(y), width);
+      if (pass == 0) {
+        const float* ra = c.row(y);
+        const float* rb = p.row(y);
+        float* d = changes_.row(y);
+        for (int x = 0; x < width; ++x) {
+          const float change = std::fabs(ra[x] - rb[x]);
+          d[x] = change <= kLargest ? change : -1.0f;
+        }
+        changes_.padRow(y);
+      } else {
+        const float* rows[3] = {changes_.clampedRow(y - 1), changes_.row(y),
+                                changes_.clampedRow(y + 1)};
+        cpu::filterRow(rows, c.row(y), p.row(y), k, o.row(y), width);
+      }
     }
   });
+}
+
+CpuKernelBackend::Smoothing CpuKernelBackend::prepareSmoothing(const StereoParams& params) {
+  const int radius = std::clamp(params.radius, 0, kMaxSmoothingRadius);
+  const float sigmaSpatial = std::max(params.sigmaSpatial, 1e-6f);
+  const float sigmaRange = std::max(params.sigmaRange, 1e-6f);
+  const int side = 2 * radius + 1;
+  spatial_.resize(static_cast<size_t>(side * side));
+  for (int j = -radius; j <= radius; ++j) {
+    for (int i = -radius; i <= radius; ++i) {
+      spatial_[static_cast<size_t>((j + radius) * side + i + radius)] =
+          -float(i * i + j * j) / (2.0f * sigmaSpatial * sigmaSpatial);
+    }
+  }
+  return {radius, -1.0f / (2.0f * sigmaRange * sigmaRange), spatial_.data()};
+}
+
+void CpuKernelBackend::prepareSlots(int width, int chunkRows, int radius) {
+  slotRow_ = static_cast<size_t>(width) + kRowSlack;
+  const size_t chunk = slotRow_ * static_cast<size_t>(chunkRows);
+  slotScratch_ = std::max(slotRow_, cpu::smoothScratchFloats(width, radius, chunkRows));
+  slotStride_ = chunk + slotScratch_ + slotRow_ + (2 * kBlurRadius + slotRow_);
+  const size_t needed = slotStride_ * rows_.threadCount();
+  if (slotRows_.size() < needed) slotRows_.resize(needed);
+}
+
+CpuKernelBackend::SlotRows CpuKernelBackend::slot(unsigned index) {
+  float* base = slotRows_.data() + slotStride_ * index;
+  float* scratch = base + (slotStride_ - slotScratch_ - slotRow_ - 2 * kBlurRadius - slotRow_);
+  return {base, scratch, scratch + slotScratch_, scratch + slotScratch_ + slotRow_ + kBlurRadius};
+}
+
+void CpuKernelBackend::padDepthRow(const CpuMap& depth, int y, int radius) {
+  const float* in = depth.row(y);
+  float* out = depthPad_.row(y);
+  for (int x = 0; x < depth.width(); ++x) {
+    // Non-finite depths weigh nothing a half could show.
+    out[x] = std::fabs(in[x]) <= kLargest ? in[x] : cpu::kFar;
+  }
+  if (radius > 0) depthPad_.padRow(y);
+}
+
+void CpuKernelBackend::smoothRows(const CpuMap& depth, const Smoothing& s, int begin, int end,
+                                  float* out, size_t outStride, float* scratch) {
+  const cpu::SmoothingRows rows{depthPad_.row(0),
+                                depthPad_.stride(),
+                                depth.row(0),
+                                static_cast<size_t>(depth.width()),
+                                out,
+                                outStride,
+                                depth.width(),
+                                depth.height(),
+                                s.radius,
+                                s.spatial,
+                                s.rangeFactor};
+  cpu::smoothRows(rows, begin, end, scratch, simd_);
+}
+
+void CpuKernelBackend::blurRowOf(const float* source, float* rowsPass, int width,
+                                 const SlotRows& rows) {
+  // The row padded in the thread's own scratch: no padding pass over the map.
+  std::fill(rows.padded - kBlurRadius, rows.padded, source[0]);
+  std::memcpy(rows.padded, source, sizeof(float) * static_cast<size_t>(width));
+  std::fill(rows.padded + width, rows.padded + width + kBlurRadius, source[width - 1]);
+  cpu::blurRow(rows.padded, rowsPass, width, simd_);
+}
+
+void CpuKernelBackend::blurColumnOf(const float* rowsPass, int y, int width, int height,
+                                    float* out) {
+  const float* sources[kBlurTaps];
+  for (int i = -kBlurRadius; i <= kBlurRadius; ++i) {
+    sources[i + kBlurRadius] =
+        rowsPass + static_cast<size_t>(std::clamp(y + i, 0, height - 1)) * size_t(width);
+  }
+  cpu::blurColumn(sources, out, width, simd_);
 }
 
 void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothed,
@@ -368,41 +252,36 @@ void CpuKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothe
   const CpuMap& d = own(depth);
   CpuMap& s = own(smoothed);
   std::lock_guard lock(mutex_);
-  const int radius = std::clamp(params.radius, 0, 8);
-  const float sigmaSpatial = std::max(params.sigmaSpatial, 1e-6f);
-  const float sigmaRange = std::max(params.sigmaRange, 1e-6f);
-  const float rangeFactor = -1.0f / (2.0f * sigmaRange * sigmaRange);
-  paddedA_.fill(d, radius, rows_, kFar);
-  const int width = d.width();
-  const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(d.height());
-  if (scratch_.size() < needed) scratch_.resize(needed);
-
-  rows_.run(d.height(), [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      // Sums build up in the output row, weights in the scratch row; tap by
-      // tap over the whole row so that the inner loop runs in vector lanes.
-      float* sum = s.row(y);
-      float* weights = scratch_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-      const float* centre = paddedA_.row(y);
-      std::fill(sum, sum + width, 0.0f);
-      std::fill(weights, weights + width, 0.0f);
-      for (int j = -radius; j <= radius; ++j) {
-        const float* row = paddedA_.row(y + j);
-        for (int i = -radius; i <= radius; ++i) {
-          const float spatial = -float(i * i + j * j) / (2.0f * sigmaSpatial * sigmaSpatial);
-          const float* q = row + i;
-          accumulateTap(q, centre, spatial, rangeFactor, width, sum, weights);
-        }
-      }
-      const float* original = d.row(y);
-      for (int x = 0; x < width; ++x) {
-        const float c = original[x];
-        const float mean = sum[x] / weights[x];
-        sum[x] = roundToHalfBranchless(std::fabs(c) <= kLargest ? mean : c);
-      }
+  const Smoothing smoothing = prepareSmoothing(params);
+  depthPad_.reshape(d.width(), d.height(), smoothing.radius);
+  const int halo = std::max(1, smoothing.radius);
+  prepareSlots(d.width(), rows_.chunkRows(2, d.height(), halo), smoothing.radius);
+  rows_.runPasses(2, d.height(), halo, [&](int pass, int begin, int end, unsigned i) {
+    if (pass == 0) {
+      for (int y = begin; y < end; ++y) padDepthRow(d, y, smoothing.radius);
+    } else {
+      smoothRows(d, smoothing, begin, end, s.row(begin), static_cast<size_t>(d.width()),
+                 slot(i).scratch);
     }
   });
 }
+
+namespace {
+
+struct StereoSteps {
+  float kw;
+  int steps;
+};
+
+StereoSteps stereoSteps(const StereoParams& params, int width) {
+  const float k = std::clamp(params.depthValue, 0.0f, 0.05f);
+  const float kw = k * float(width);
+  const float minimumReach = kw + 0.5f;
+  return {kw, std::max(std::clamp(params.depthSteps, 0, 64),
+                       static_cast<int>(std::ceil(minimumReach)))};
+}
+
+}  // namespace
 
 void CpuKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& left,
                                         KernelMap& right, const StereoParams& params) {
@@ -413,19 +292,14 @@ void CpuKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& le
   CpuMap& l = own(left);
   CpuMap& r = own(right);
   std::lock_guard lock(mutex_);
-  const float k = std::clamp(params.depthValue, 0.0f, 0.05f);
-  const float kw = k * params.width;
-  const float minimumReach = kw + 0.5f;
-  const int steps =
-      std::max(std::clamp(params.depthSteps, 0, 64), static_cast<int>(std::ceil(minimumReach)));
-  const int width = s.width();
-  const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(s.height());
-  if (scratch_.size() < needed) scratch_.resize(needed);
-  rows_.run(s.height(), [&](int begin, int end) {
+  // The width the kernels were given, as GL reads it from the parameters.
+  const StereoSteps steps = stereoSteps(params, static_cast<int>(params.width));
+  prepareSlots(s.width(), 1, 0);
+  rows_.run(s.height(), [&](int begin, int end, unsigned i) {
+    const SlotRows scratch = slot(i);
     for (int y = begin; y < end; ++y) {
-      const float* src = s.row(y);
-      float* reach = scratch_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-      stereoRow(src, reach, l.row(y), r.row(y), width, kw, steps);
+      cpu::stereoRow(s.row(y), scratch.reach, l.row(y), r.row(y), s.width(), steps.kw, steps.steps,
+                     simd_);
     }
   });
 }
@@ -436,31 +310,18 @@ void CpuKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
   const CpuMap& in = own(source);
   CpuMap& out = own(target);
   std::lock_guard lock(mutex_);
-  paddedA_.fill(in, 2, rows_);
   const int width = in.width();
-  rows_.run(in.height(), [&](int begin, int end) {
+  PaddedPlane& padded = stereo_[0];
+  padded.reshape(width, in.height(), 2);
+  rows_.runPasses(2, in.height(), 2, [&](int pass, int begin, int end, unsigned) {
     for (int y = begin; y < end; ++y) {
-      const float* r0 = paddedA_.row(y - 2);
-      const float* r1 = paddedA_.row(y - 1);
-      const float* r2 = paddedA_.row(y);
-      const float* r3 = paddedA_.row(y + 1);
-      const float* r4 = paddedA_.row(y + 2);
-      float* dst = out.row(y);
-      for (int x = 0; x < width; ++x) {
-        float m = r2[x];
-        m = std::max(m, r2[x - 2]);
-        m = std::max(m, r2[x - 1]);
-        m = std::max(m, r2[x + 1]);
-        m = std::max(m, r2[x + 2]);
-        m = std::max(m, r1[x - 1]);
-        m = std::max(m, r1[x]);
-        m = std::max(m, r1[x + 1]);
-        m = std::max(m, r3[x - 1]);
-        m = std::max(m, r3[x]);
-        m = std::max(m, r3[x + 1]);
-        m = std::max(m, r0[x]);
-        m = std::max(m, r4[x]);
-        dst[x] = m;
+      if (pass == 0) {
+        std::memcpy(padded.row(y), in.row(y), sizeof(float) * static_cast<size_t>(width));
+        padded.padRow(y);
+      } else {
+        const float* rows[5] = {padded.clampedRow(y - 2), padded.clampedRow(y - 1), padded.row(y),
+                                padded.clampedRow(y + 1), padded.clampedRow(y + 2)};
+        cpu::dilateRow(rows, out.row(y), width);
       }
     }
   });
@@ -472,36 +333,83 @@ void CpuKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) 
   const CpuMap& in = own(source);
   CpuMap& out = own(target);
   std::lock_guard lock(mutex_);
-  const auto g = blurWeights();
   const int width = in.width();
   const int height = in.height();
+  std::vector<float>& rowsPass = rowsPass_[0];
   const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(height);
-  if (scratch_.size() < needed) scratch_.resize(needed);
-  float* rowsPass = scratch_.data();
-  // Each thread pads the row it blurs into a row of its own: no separate
-  // padding pass over the map.
-  const size_t paddedWidth = static_cast<size_t>(width + 2 * kBlurRadius);
-  const size_t rowFloats = paddedWidth * rows_.threadCount();
-  if (paddedRows_.size() < rowFloats) paddedRows_.resize(rowFloats);
-  rows_.run(height, [&](int begin, int end, unsigned slot) {
-    float* padded = paddedRows_.data() + paddedWidth * slot;
+  if (rowsPass.size() < needed) rowsPass.resize(needed);
+  prepareSlots(width, 1, 0);
+  rows_.runPasses(2, height, kBlurRadius, [&](int pass, int begin, int end, unsigned i) {
+    const SlotRows scratch = slot(i);
     for (int y = begin; y < end; ++y) {
-      const float* src = in.row(y);
-      std::fill(padded, padded + kBlurRadius, src[0]);
-      std::memcpy(padded + kBlurRadius, src, sizeof(float) * static_cast<size_t>(width));
-      std::fill(padded + kBlurRadius + width, padded + paddedWidth, src[width - 1]);
-      blurRow(padded + kBlurRadius, g.data(),
-              rowsPass + static_cast<size_t>(y) * static_cast<size_t>(width), width);
+      float* across = rowsPass.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+      if (pass == 0) {
+        blurRowOf(in.row(y), across, width, scratch);
+      } else {
+        blurColumnOf(rowsPass.data(), y, width, height, out.row(y));
+      }
     }
   });
-  rows_.run(height, [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      const float* sources[2 * kBlurRadius + 1];
-      for (int i = -kBlurRadius; i <= kBlurRadius; ++i) {
-        const int sy = std::clamp(y + i, 0, height - 1);
-        sources[i + kBlurRadius] = rowsPass + static_cast<size_t>(sy) * static_cast<size_t>(width);
+}
+
+void CpuKernelBackend::eyeMaps(const KernelMap& depth, KernelMap& left, KernelMap& right,
+                               const StereoParams& params) {
+  requireSameSize(depth, left, "eyeMaps");
+  requireSameSize(depth, right, "eyeMaps");
+  requireDistinct({&depth, &left, &right}, "eyeMaps");
+  const CpuMap& d = own(depth);
+  CpuMap* out[2] = {&own(left), &own(right)};
+  std::lock_guard lock(mutex_);
+  const int width = d.width();
+  const int height = d.height();
+  const Smoothing smoothing = prepareSmoothing(params);
+  const StereoSteps steps = stereoSteps(params, static_cast<int>(params.width));
+  depthPad_.reshape(width, height, smoothing.radius);
+  const size_t needed = static_cast<size_t>(width) * static_cast<size_t>(height);
+  for (int eye = 0; eye < 2; ++eye) {
+    stereo_[eye].reshape(width, height, 2);
+    if (rowsPass_[eye].size() < needed) rowsPass_[eye].resize(needed);
+  }
+  // Pass 0 pads the depth; pass 1 smooths a chunk and shifts it for both
+  // eyes (it reads the smoothing radius around it of pass 0); pass 2
+  // dilates (2 rows around it of pass 1) and blurs across; pass 3 blurs down
+  // (12 rows around it of pass 2). Chunks are at least 12 rows.
+  const int halo = std::max(kBlurRadius, smoothing.radius);
+  prepareSlots(width, rows_.chunkRows(4, height, halo), smoothing.radius);
+  rows_.runPasses(4, height, halo, [&](int pass, int begin, int end, unsigned i) {
+    const SlotRows scratch = slot(i);
+    if (pass == 1) {
+      smoothRows(d, smoothing, begin, end, scratch.smoothed, slotRow_, scratch.scratch);
+      for (int y = begin; y < end; ++y) {
+        cpu::stereoRow(scratch.smoothed + slotRow_ * static_cast<size_t>(y - begin), scratch.reach,
+                       stereo_[0].row(y), stereo_[1].row(y), width, steps.kw, steps.steps, simd_);
+        stereo_[0].padRow(y);
+        stereo_[1].padRow(y);
       }
-      blurColumn(sources, g.data(), out.row(y), width);
+      return;
+    }
+    for (int y = begin; y < end; ++y) {
+      switch (pass) {
+        case 0:
+          padDepthRow(d, y, smoothing.radius);
+          break;
+        case 2:
+          for (int eye = 0; eye < 2; ++eye) {
+            const PaddedPlane& s = stereo_[eye];
+            const float* rows[5] = {s.clampedRow(y - 2), s.clampedRow(y - 1), s.row(y),
+                                    s.clampedRow(y + 1), s.clampedRow(y + 2)};
+            cpu::dilateRow(rows, scratch.reach, width);
+            blurRowOf(scratch.reach,
+                      rowsPass_[eye].data() + static_cast<size_t>(y) * static_cast<size_t>(width),
+                      width, scratch);
+          }
+          break;
+        default:
+          for (int eye = 0; eye < 2; ++eye) {
+            blurColumnOf(rowsPass_[eye].data(), y, width, height, out[eye]->row(y));
+          }
+          break;
+      }
     }
   });
 }
@@ -520,103 +428,121 @@ void CpuKernelBackend::drawEyes(const BgraImageView& frame, const KernelMap& lef
       throw std::invalid_argument("drawEyes: eye rectangle outside the target");
     }
   }
+  if (draws.empty()) return;
   std::lock_guard lock(mutex_);
-  for (const EyeDraw& draw : draws) {
-    const CpuMap* map = draw.signedDepth < 0 ? &l : draw.signedDepth > 0 ? &r : nullptr;
-    drawEye(frame, map, draw, target);
-  }
-}
 
-void CpuKernelBackend::drawEye(const BgraImageView& frame, const CpuMap* map, const EyeDraw& draw,
-                               const MutableBgraImageView& target) {
-  const EyeViewport vp = fitEyeViewport(float(frame.width), float(frame.height), float(draw.width),
-                                        float(draw.height));
-  // GL's coverage: centres in [x, x + w) across and, counting rows from the
-  // bottom, in [y, y + h); top-down that is (y, y + h].
-  const int x0 = std::clamp(int(std::ceil(vp.x - 0.5f)), 0, draw.width);
-  const int x1 = std::clamp(int(std::ceil(vp.x + vp.width - 0.5f)), x0, draw.width);
-  const int y0 = std::clamp(int(std::floor(vp.y - 0.5f)) + 1, 0, draw.height);
-  const int y1 = std::clamp(int(std::floor(vp.y + vp.height - 0.5f)) + 1, y0, draw.height);
-
-  const int mapWidth = map ? map->width() : 1;
-  const int mapHeight = map ? map->height() : 1;
-  const size_t columns = static_cast<size_t>(draw.width);
-  if (columnU_.size() < columns) {
-    columnU_.resize(columns);
-    columnMapA_.resize(columns);
-    columnMapB_.resize(columns);
-    columnMapFx_.resize(columns);
+  // What stays fixed down each eye's columns, and where its rows begin in
+  // the one run that draws every eye.
+  struct Eye {
+    EyeDraw draw;
+    const CpuMap* map;
+    EyeViewport vp;
+    int x0, x1, y0, y1;  // the viewport's pixels (GL coverage)
+    size_t columns;      // offset into the column tables
+    int firstRow;
+  };
+  constexpr size_t kMaxEyes = 8;
+  if (draws.size() > kMaxEyes) throw std::invalid_argument("drawEyes: too many eyes at once");
+  std::array<Eye, kMaxEyes> eyes;
+  size_t totalColumns = 0;
+  int totalRows = 0;
+  int widestMap = 1;
+  for (size_t e = 0; e < draws.size(); ++e) {
+    const EyeDraw& draw = draws[e];
+    Eye& eye = eyes[e];
+    eye.draw = draw;
+    eye.map = draw.signedDepth < 0 ? &l : draw.signedDepth > 0 ? &r : nullptr;
+    eye.vp = fitEyeViewport(float(frame.width), float(frame.height), float(draw.width),
+                            float(draw.height));
+    // GL's coverage: centres in [x, x + w) across and, counting rows from
+    // the bottom, in [y, y + h); top-down that is (y, y + h].
+    eye.x0 = std::clamp(int(std::ceil(eye.vp.x - 0.5f)), 0, draw.width);
+    eye.x1 = std::clamp(int(std::ceil(eye.vp.x + eye.vp.width - 0.5f)), eye.x0, draw.width);
+    eye.y0 = std::clamp(int(std::floor(eye.vp.y - 0.5f)) + 1, 0, draw.height);
+    eye.y1 = std::clamp(int(std::floor(eye.vp.y + eye.vp.height - 0.5f)) + 1, eye.y0, draw.height);
+    eye.columns = totalColumns;
+    eye.firstRow = totalRows;
+    totalColumns += static_cast<size_t>(draw.width);
+    totalRows += draw.height;
+    if (eye.map != nullptr) widestMap = std::max(widestMap, eye.map->width());
   }
-  for (int x = x0; x < x1; ++x) {
-    const float u = (float(x) + 0.5f - vp.x) / vp.width;
-    columnU_[static_cast<size_t>(x)] = u;
-    const float mx = u * float(mapWidth) - 0.5f;
-    const int mx0 = floorAboveMinusOne(mx);
-    columnMapA_[static_cast<size_t>(x)] = std::clamp(mx0, 0, mapWidth - 1);
-    columnMapB_[static_cast<size_t>(x)] = std::clamp(mx0 + 1, 0, mapWidth - 1);
-    columnMapFx_[static_cast<size_t>(x)] = mx - float(mx0);
+  if (columnU_.size() < totalColumns) {
+    columnU_.resize(totalColumns);
+    columnMapA_.resize(totalColumns);
+    columnMapB_.resize(totalColumns);
+    columnMapFx_.resize(totalColumns);
   }
-  const float s = draw.signedDepth;
-  const int frameWidth = frame.width;
-  const int frameHeight = frame.height;
+  for (size_t e = 0; e < draws.size(); ++e) {
+    const Eye& eye = eyes[e];
+    const int mapWidth = eye.map ? eye.map->width() : 1;
+    for (int x = eye.x0; x < eye.x1; ++x) {
+      const size_t c = eye.columns + static_cast<size_t>(x);
+      const float u = (float(x) + 0.5f - eye.vp.x) / eye.vp.width;
+      columnU_[c] = u;
+      const float mx = u * float(mapWidth) - 0.5f;
+      const int mx0 = floorAboveMinusOne(mx);
+      columnMapA_[c] = std::clamp(mx0, 0, mapWidth - 1);
+      columnMapB_[c] = std::clamp(mx0 + 1, 0, mapWidth - 1);
+      columnMapFx_[c] = mx - float(mx0);
+    }
+  }
+  const size_t threads = rows_.threadCount();
+  const size_t mapRow = static_cast<size_t>(widestMap) + kRowSlack;
+  const size_t frameRow = static_cast<size_t>(frame.width) * 4 + 64;
+  if (mapRows_.size() < threads * mapRow) mapRows_.resize(threads * mapRow);
+  if (frameRows_.size() < threads * frameRow) frameRows_.resize(threads * frameRow);
+  const size_t eyeCount = draws.size();
 
-  const size_t frameFloats = size_t(rows_.threadCount()) * size_t(frameWidth) * 4;
-  if (frameRows_.size() < frameFloats) frameRows_.resize(frameFloats);
-  rows_.run(draw.height, [&](int begin, int end, unsigned slot) {
-    for (int ly = begin; ly < end; ++ly) {
-      uint8_t* out = target.row(draw.y + ly) + static_cast<size_t>(draw.x) * 4;
-      if (ly < y0 || ly >= y1) {
-        for (int x = 0; x < draw.width; ++x) {
-          out[4 * x + 0] = out[4 * x + 1] = out[4 * x + 2] = 0;
-          out[4 * x + 3] = 255;
-        }
+  rows_.run(totalRows, [&](int begin, int end, unsigned slot) {
+    float* resampled = mapRows_.data() + mapRow * slot;
+    uint8_t* blended = frameRows_.data() + frameRow * slot;
+    for (int row = begin; row < end; ++row) {
+      size_t e = 0;
+      while (e + 1 < eyeCount && row >= eyes[e + 1].firstRow) ++e;
+      const Eye& eye = eyes[e];
+      const int ly = row - eye.firstRow;
+      auto* out = reinterpret_cast<uint32_t*>(target.row(eye.draw.y + ly) +
+                                              static_cast<size_t>(eye.draw.x) * 4);
+      if (ly < eye.y0 || ly >= eye.y1) {
+        cpu::fillBlack(out, eye.draw.width, simd_);
         continue;
       }
-      for (int x = 0; x < x0; ++x) {
-        out[4 * x + 0] = out[4 * x + 1] = out[4 * x + 2] = 0;
-        out[4 * x + 3] = 255;
-      }
-      for (int x = x1; x < draw.width; ++x) {
-        out[4 * x + 0] = out[4 * x + 1] = out[4 * x + 2] = 0;
-        out[4 * x + 3] = 255;
-      }
-      const float v = (float(ly) + 0.5f - vp.y) / vp.height;
-      // Frame rows and weight for this v (GL_LINEAR, clamp to edge).
-      const float fyPos = v * float(frameHeight) - 0.5f;
+      cpu::fillBlack(out, eye.x0, simd_);
+      cpu::fillBlack(out + eye.x1, eye.draw.width - eye.x1, simd_);
+      const float v = (float(ly) + 0.5f - eye.vp.y) / eye.vp.height;
+      // The frame's rows and weight for this v (GL_LINEAR, clamp to edge); at
+      // a 1:1 vertical scale the weight rounds to nothing and the row is used
+      // as it is.
+      const float fyPos = v * float(frame.height) - 0.5f;
       const int fy0 = floorAboveMinusOne(fyPos);
-      const float fy = fyPos - float(fy0);
-      const uint8_t* top = frame.row(std::clamp(fy0, 0, frameHeight - 1));
-      const uint8_t* bottom = frame.row(std::clamp(fy0 + 1, 0, frameHeight - 1));
-      float* blended = frameRows_.data() + size_t(slot) * size_t(frameWidth) * 4;
-      blendFrameRows(top, bottom, fy, frameWidth * 4, blended);
-      // Map rows and weight.
-      const float* m0 = nullptr;
-      const float* m1 = nullptr;
-      float my = 0;
-      if (map != nullptr) {
+      const int w15 = cpu::lerpWeight15(fyPos - float(fy0));
+      const uint8_t* top = frame.row(std::clamp(fy0, 0, frame.height - 1));
+      const uint8_t* bottom = frame.row(std::clamp(fy0 + 1, 0, frame.height - 1));
+      const uint8_t* source = top;
+      if (w15 >= 32768) {
+        source = bottom;
+      } else if (w15 > 0 && top != bottom) {
+        cpu::blendFrameRows(top, bottom, w15, frame.width, blended, simd_);
+        source = blended;
+      }
+      // The map resampled to this row once.
+      const float* map = nullptr;
+      if (eye.map != nullptr) {
+        const int mapHeight = eye.map->height();
         const float myPos = v * float(mapHeight) - 0.5f;
         const int my0 = floorAboveMinusOne(myPos);
-        my = myPos - float(my0);
-        m0 = map->row(std::clamp(my0, 0, mapHeight - 1));
-        m1 = map->row(std::clamp(my0 + 1, 0, mapHeight - 1));
+        cpu::resampleMapRow(eye.map->row(std::clamp(my0, 0, mapHeight - 1)),
+                            eye.map->row(std::clamp(my0 + 1, 0, mapHeight - 1)), myPos - float(my0),
+                            eye.map->width(), resampled, simd_);
+        map = resampled;
       }
-      EyeRow row{columnU_.data(),
-                 columnMapA_.data(),
-                 columnMapB_.data(),
-                 columnMapFx_.data(),
-                 m0,
-                 m1,
-                 my,
-                 s,
-                 frameWidth,
-                 blended,
-                 reinterpret_cast<uint32_t*>(out)};
-      if (map != nullptr) {
-        shadeEyeRow<true>(row, x0, x1);
-      } else {
-        shadeEyeRow<false>(row, x0, x1);
-      }
+      const cpu::EyeColumns columns{columnU_.data() + eye.columns, columnMapA_.data() + eye.columns,
+                                    columnMapB_.data() + eye.columns,
+                                    columnMapFx_.data() + eye.columns};
+      cpu::shadeEyeRow({columns, map, eye.draw.signedDepth, source, frame.width, out}, eye.x0,
+                       eye.x1, simd_);
     }
+    cpu::finishStores(simd_);
   });
 }
 

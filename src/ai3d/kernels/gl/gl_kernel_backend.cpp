@@ -8,9 +8,10 @@
 #include <string>
 
 #include "ai3d/kernels/ai3d_kernel_library.h"
+#include "ai3d/kernels/gl/eye_program.h"
 #include "ai3d/kernels/half_float.h"
 #include "ai3d/kernels/kernel_map_checks.h"
-#include "platform/gpu/linux/gl_error.h"
+#include "platform/gpu/gl_error.h"
 
 namespace vistrelle::ai3d {
 namespace {
@@ -63,11 +64,17 @@ GLuint groups(int size) {
 
 struct GlKernelBackend::Resources {
   std::vector<PoolEntry> pool;
-  GlProgram filter, smoothing, stereo, dilate, blurRows, blurColumns, eye;
-  std::vector<GlProgram> unused;  // compiled at start, never dispatched
-  gpu::GlBuffer filterBlock, stereoBlock, eyeBlock, quad;
-  gpu::GlVertexArray quadLayout;
-  gpu::GlSampler linear;
+  // Every function of the library, each compiled once.
+  std::vector<std::pair<std::string, GlProgram>> compute;
+  std::vector<GlProgram> renderPrograms;  // the preview and "PSMain2": compiled, never drawn
+  const GlProgram* filter = nullptr;
+  const GlProgram* smoothing = nullptr;
+  const GlProgram* stereo = nullptr;
+  const GlProgram* dilate = nullptr;
+  const GlProgram* blurRows = nullptr;
+  const GlProgram* blurColumns = nullptr;
+  std::unique_ptr<EyeProgram> eye;
+  gpu::GlBuffer filterBlock, stereoBlock;
   gpu::GlTexture blurScratch;
   int blurWidth = 0, blurHeight = 0;
   gpu::GlTexture frame;
@@ -79,8 +86,9 @@ struct GlKernelBackend::Resources {
   std::vector<uint8_t> pixelStaging;
 };
 
-std::unique_ptr<GlKernelBackend> GlKernelBackend::create() {
-  return std::unique_ptr<GlKernelBackend>(new GlKernelBackend(EglContext::create()));
+std::unique_ptr<GlKernelBackend> GlKernelBackend::create(std::unique_ptr<gpu::EglContext> context) {
+  if (!context) throw GlError("no GL context to build the kernels on");
+  return std::unique_ptr<GlKernelBackend>(new GlKernelBackend(std::move(context)));
 }
 
 GlKernelBackend::GlKernelBackend(std::unique_ptr<gpu::EglContext> context)
@@ -97,10 +105,15 @@ GlKernelBackend::GlKernelBackend(std::unique_ptr<gpu::EglContext> context)
 void GlKernelBackend::build() {
   Resources& r = *resources_;
   const gpu::KernelLibrary& lib = library();
-  auto computeProgram = [&](std::string_view name) {
-    const gpu::KernelFunction* f = lib.find(name);
-    if (f == nullptr) throw GlError("kernel library has no function " + std::string(name));
-    return GlProgram::compute(*f);
+  // All of it, so that a broken library fails here and not at a first use.
+  for (const gpu::KernelFunction& f : lib.functions()) {
+    if (f.stage == gpu::ShaderStage::Compute) r.compute.emplace_back(f.name, GlProgram::compute(f));
+  }
+  auto computeProgram = [&](std::string_view name) -> const GlProgram* {
+    for (const auto& [n, program] : r.compute) {
+      if (n == name) return &program;
+    }
+    throw GlError("kernel library has no function " + std::string(name));
   };
   r.filter = computeProgram(kDynamicDepthFilterKernel);
   r.smoothing = computeProgram(kDepthSmoothingKernel);
@@ -108,21 +121,13 @@ void GlKernelBackend::build() {
   r.dilate = computeProgram(kDiskDilateKernel);
   r.blurRows = computeProgram(kGaussianBlurRowsKernel);
   r.blurColumns = computeProgram(kGaussianBlurColumnsKernel);
+  r.eye = std::make_unique<EyeProgram>(lib);
   const gpu::KernelFunction* vs = lib.find(kEyeVertexShader);
-  const gpu::KernelFunction* fs = lib.find(kEyeFragmentShader);
-  if (vs == nullptr || fs == nullptr) throw GlError("kernel library has no eye-view shaders");
-  r.eye = GlProgram::render(*vs, *fs);
-  // The rest is compiled so that a broken library fails here, not later.
-  for (const gpu::KernelFunction& f : lib.functions()) {
-    if (f.stage == gpu::ShaderStage::Compute) {
-      r.unused.push_back(GlProgram::compute(f));
-    }
-  }
   if (const auto* pv = lib.find("vertexShader"), *pf = lib.find("fragmentShader"); pv && pf) {
-    r.unused.push_back(GlProgram::render(*pv, *pf));
+    r.renderPrograms.push_back(GlProgram::render(*pv, *pf));
   }
-  if (const auto* p2 = lib.find("PSMain2"); p2 != nullptr) {
-    r.unused.push_back(GlProgram::render(*vs, *p2));
+  if (const auto* p2 = lib.find("PSMain2"); p2 != nullptr && vs != nullptr) {
+    r.renderPrograms.push_back(GlProgram::render(*vs, *p2));
   }
 
   auto makeBlock = [](gpu::GlBuffer& buffer, GLsizeiptr size) {
@@ -132,26 +137,7 @@ void GlKernelBackend::build() {
   };
   makeBlock(r.filterBlock, 16);
   makeBlock(r.stereoBlock, 64);
-  makeBlock(r.eyeBlock, 16);
   glBindBuffer(GL_UNIFORM_BUFFER, 0);
-
-  r.quad = gpu::GlBuffer::create();
-  r.quadLayout = gpu::GlVertexArray::create();
-  glBindVertexArray(r.quadLayout.get());
-  glBindBuffer(GL_ARRAY_BUFFER, r.quad.get());
-  glBufferData(GL_ARRAY_BUFFER, sizeof(kEyeQuadVertices), kEyeQuadVertices.data(), GL_STATIC_DRAW);
-  glEnableVertexAttribArray(0);
-  glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 16, nullptr);
-  glEnableVertexAttribArray(1);
-  glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 16, reinterpret_cast<const void*>(8));
-  glBindVertexArray(0);
-  glBindBuffer(GL_ARRAY_BUFFER, 0);
-
-  r.linear = gpu::GlSampler::create();
-  glSamplerParameteri(r.linear.get(), GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glSamplerParameteri(r.linear.get(), GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glSamplerParameteri(r.linear.get(), GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glSamplerParameteri(r.linear.get(), GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   checkGl("setting up the GL kernel back-end");
 }
 
@@ -306,7 +292,7 @@ void GlKernelBackend::dynamicDepthFilter(const KernelMap& current, const KernelM
   bindImage(0, c.texture(), GL_READ_ONLY);
   bindImage(1, p.texture(), GL_READ_ONLY);
   bindImage(2, o.texture(), GL_WRITE_ONLY);
-  dispatch(resources_->filter, c.width(), c.height());
+  dispatch(*resources_->filter, c.width(), c.height());
   checkGl("dynamicDepthFilter");
 }
 
@@ -320,7 +306,7 @@ void GlKernelBackend::depthSmoothing(const KernelMap& depth, KernelMap& smoothed
   setBlock(resources_->stereoBlock, &params, sizeof params);
   bindImage(0, d.texture(), GL_READ_ONLY);
   bindImage(1, s.texture(), GL_WRITE_ONLY);
-  dispatch(resources_->smoothing, d.width(), d.height());
+  dispatch(*resources_->smoothing, d.width(), d.height());
   checkGl("depthSmoothing");
 }
 
@@ -337,7 +323,7 @@ void GlKernelBackend::stereoGeneration(const KernelMap& smoothed, KernelMap& lef
   bindImage(0, s.texture(), GL_READ_ONLY);
   bindImage(1, l.texture(), GL_WRITE_ONLY);
   bindImage(2, r.texture(), GL_WRITE_ONLY);
-  dispatch(resources_->stereo, s.width(), s.height());
+  dispatch(*resources_->stereo, s.width(), s.height());
   checkGl("stereoGeneration");
 }
 
@@ -349,7 +335,7 @@ void GlKernelBackend::diskDilate(const KernelMap& source, KernelMap& target) {
   EglContext::Current scope(*context_);
   bindImage(0, in.texture(), GL_READ_ONLY);
   bindImage(1, out.texture(), GL_WRITE_ONLY);
-  dispatch(resources_->dilate, in.width(), in.height());
+  dispatch(*resources_->dilate, in.width(), in.height());
   checkGl("diskDilate");
 }
 
@@ -367,10 +353,10 @@ void GlKernelBackend::gaussianBlur(const KernelMap& source, KernelMap& target) {
   }
   bindImage(0, in.texture(), GL_READ_ONLY);
   bindImage(1, r.blurScratch.get(), GL_WRITE_ONLY, GL_R32F);
-  dispatch(r.blurRows, in.width(), in.height());
+  dispatch(*r.blurRows, in.width(), in.height());
   bindImage(0, r.blurScratch.get(), GL_READ_ONLY, GL_R32F);
   bindImage(1, out.texture(), GL_WRITE_ONLY);
-  dispatch(r.blurColumns, in.width(), in.height());
+  dispatch(*r.blurColumns, in.width(), in.height());
   checkGl("gaussianBlur");
 }
 
@@ -418,37 +404,10 @@ void GlKernelBackend::drawEyes(const BgraImageView& frame, const KernelMap& left
     r.targetHeight = target.height;
   }
   glBindFramebuffer(GL_FRAMEBUFFER, r.targetFramebuffer.get());
-  glUseProgram(r.eye.get());
-  glBindVertexArray(r.quadLayout.get());
-  const GLuint textures[3] = {r.frame.get(), l.texture(), rm.texture()};
-  for (GLuint unit = 0; unit < 3; ++unit) {
-    glActiveTexture(GL_TEXTURE0 + unit);
-    glBindTexture(GL_TEXTURE_2D, textures[unit]);
-    glBindSampler(unit, r.linear.get());
-  }
-  glEnable(GL_SCISSOR_TEST);
-  glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   for (const EyeDraw& draw : draws) {
-    // GL counts rows from the bottom.
-    const int glY = target.height - draw.y - draw.height;
-    glScissor(draw.x, glY, draw.width, draw.height);
-    glClear(GL_COLOR_BUFFER_BIT);
-    const EyeViewport vp = fitEyeViewport(float(frame.width), float(frame.height),
-                                          float(draw.width), float(draw.height));
-    glViewportIndexedf(0, float(draw.x) + vp.x,
-                       float(glY) + (float(draw.height) - vp.y - vp.height), vp.width, vp.height);
-    const float block[4] = {draw.signedDepth, 0, 0, 0};
-    setBlock(r.eyeBlock, block, sizeof block);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    r.eye->drawEye(draw, target.height, frame.width, frame.height, r.frame.get(), l.texture(),
+                   rm.texture());
   }
-  glDisable(GL_SCISSOR_TEST);
-  for (GLuint unit = 0; unit < 3; ++unit) {
-    glActiveTexture(GL_TEXTURE0 + unit);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glBindSampler(unit, 0);
-  }
-  glActiveTexture(GL_TEXTURE0);
-  glBindVertexArray(0);
 
   const size_t rowBytes = static_cast<size_t>(target.width) * 4;
   const size_t bytes = rowBytes * static_cast<size_t>(target.height);

@@ -1,11 +1,14 @@
 // GlKernelBackend: the kernels as OpenGL 4.3 compute shaders (r16f images)
-// and the eye views as a GL render pass, on a headless EGL context.
+// and the eye views as a GL render pass (EyeProgram), on a headless EGL
+// context.
 //
-//   auto backend = GlKernelBackend::create();   // throws gpu::GlError with the reason
+//   auto backend = GlKernelBackend::create(EglContext::create(driver, {}));  // throws
 //
-// Every function of the kernel library is compiled at creation. Maps are r16f
-// textures from a pool; maps must not outlive the back-end. The eye-view
-// target is rendered bottom-up as GL does and read back top-down.
+// Every function of the kernel library is compiled once, at creation. Maps
+// are r16f textures from a pool; maps must not outlive the back-end. Each
+// call makes the context current unless a Batch already holds it. drawEyes
+// uploads the frame once and reads the target back once for all its eyes;
+// the target is rendered bottom-up as GL does and read back top-down.
 #pragma once
 
 #include <memory>
@@ -13,7 +16,7 @@
 #include <vector>
 
 #include "ai3d/kernels/kernel_backend.h"
-#include "platform/gpu/linux/egl_context.h"
+#include "platform/gpu/egl_context.h"
 #include "platform/gpu/linux/gl_object.h"
 #include "platform/gpu/linux/gl_program.h"
 
@@ -21,7 +24,7 @@ namespace vistrelle::ai3d {
 
 class GlKernelBackend final : public KernelBackend {
  public:
-  static std::unique_ptr<GlKernelBackend> create();
+  static std::unique_ptr<GlKernelBackend> create(std::unique_ptr<gpu::EglContext> context);
   ~GlKernelBackend() override;
 
   BackendKind kind() const override { return BackendKind::OpenGl; }
@@ -42,6 +45,12 @@ class GlKernelBackend final : public KernelBackend {
   void gaussianBlur(const KernelMap& source, KernelMap& target) override;
   void drawEyes(const BgraImageView& frame, const KernelMap& left, const KernelMap& right,
                 std::span<const EyeDraw> draws, const MutableBgraImageView& target) override;
+
+  const gpu::EglContext& context() const { return *context_; }
+
+ protected:
+  void beginBatch() override { context_->acquire(); }
+  void endBatch() override { context_->release(); }
 
  private:
   struct Resources;

@@ -29,10 +29,26 @@ void FakeScreenGrabber::setPaint(Paint paint) {
   paint_ = std::move(paint);
 }
 
+void FakeScreenGrabber::setGrabFailure(std::string reason) {
+  std::lock_guard lock(mutex_);
+  failure_ = std::move(reason);
+}
+
+void FakeScreenGrabber::resizeDisplay(int width, int height) {
+  std::lock_guard lock(mutex_);
+  display_.width = width;
+  display_.height = height;
+}
+
 std::shared_ptr<CaptureFrame> FakeScreenGrabber::grab(std::string* reason) {
   std::lock_guard lock(mutex_);
   if (broken_ || opened_ == 0) {
     if (reason) *reason = broken_ ? "broken" : "no display is open";
+    return nullptr;
+  }
+  if (!failure_.empty()) {
+    ++grabs_;
+    if (reason) *reason = failure_;
     return nullptr;
   }
   auto frame = pool_.acquire(display_.width, display_.height);

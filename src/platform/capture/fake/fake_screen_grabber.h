@@ -1,5 +1,6 @@
 // FakeScreenGrabber: a ScreenGrabber for tests with a programmed display
-// list and frames painted by a callback; it counts grabs and can fail.
+// list and frames painted by a callback; it counts grabs, can fail its grabs
+// with a reason, lose its server, or change the opened display's size.
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,10 @@ class FakeScreenGrabber : public ScreenGrabber {
 
   void setPaint(Paint paint);
   void setBroken(bool broken) { broken_ = broken; }
+  // Every grab fails with this reason (empty: grabs succeed again).
+  void setGrabFailure(std::string reason);
+  // The opened display's size from the next grab on (a mode change).
+  void resizeDisplay(int width, int height);
   int grabs() const { return grabs_.load(); }
   uint32_t openedDisplay() const { return opened_.load(); }
 
@@ -37,6 +42,7 @@ class FakeScreenGrabber : public ScreenGrabber {
   DisplayInfo display_;
   std::atomic<int> grabs_{0};
   std::atomic<bool> broken_{false};
+  std::string failure_;
 };
 
 }  // namespace vistrelle::capture

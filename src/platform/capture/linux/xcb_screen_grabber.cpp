@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/dispatch/clock.h"
 #include "platform/session/session_type.h"
@@ -58,23 +61,45 @@ void blendCursorPixel(uint32_t argb, uint8_t* bgra) {
   }
 }
 
+// X leaves the fourth byte undefined: the copy sets it opaque.
+void copyBgrxRow(const uint8_t* in, uint8_t* out, int width) {
+  for (int x = 0; x < width; ++x) {
+    uint32_t pixel;
+    std::memcpy(&pixel, in + 4 * x, 4);
+    pixel |= 0xff000000u;
+    std::memcpy(out + 4 * x, &pixel, 4);
+  }
+}
+
 }  // namespace
 
 struct XcbScreenGrabber::Impl {
   std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection;
   xcb_screen_t* screen = nullptr;
+  PixelLayout layout;
   bool hasShm = false;
   bool hasRandr = false;
   bool hasXfixes = false;
+  uint8_t randrFirstEvent = 0;
+  uint8_t xfixesFirstEvent = 0;
 
-  // The opened display.
+  // The opened display; what was asked for is kept to open it again after
+  // the screen changed.
   std::optional<DisplayInfo> display;
+  std::optional<uint32_t> openedId;
   bool showCursor = true;
+  bool screenChanged = false;
+  std::string openFailure;  // why the display could not be opened again
   xcb_shm_seg_t segment = 0;
   int shmId = -1;
   uint8_t* shmData = nullptr;
   size_t shmBytes = 0;
   CaptureFramePool pool{kPoolFrames};
+
+  // The cursor image, fetched again only when XFixes says it changed.
+  std::vector<uint32_t> cursorPixels;
+  int cursorWidth = 0, cursorHeight = 0, cursorHotX = 0, cursorHotY = 0;
+  bool cursorChanged = true;
 
   ~Impl() { releaseSegment(); }
 
@@ -121,6 +146,15 @@ struct XcbScreenGrabber::Impl {
     return true;
   }
 
+  // The root's size now: the connection's setup keeps the size it had when
+  // the connection was made.
+  std::pair<int, int> rootSize() {
+    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(
+        connection.get(), xcb_get_geometry(connection.get(), screen->root), nullptr));
+    if (!geometry) return {screen->width_in_pixels, screen->height_in_pixels};
+    return {geometry->width, geometry->height};
+  }
+
   std::vector<DisplayInfo> monitors() {
     std::vector<DisplayInfo> list;
     if (hasRandr) {
@@ -146,30 +180,112 @@ struct XcbScreenGrabber::Impl {
       }
     }
     if (list.empty()) {
-      list.push_back(DisplayInfo{kRootDisplayId, "root", 0, 0, screen->width_in_pixels,
-                                 screen->height_in_pixels, true});
+      const auto [width, height] = rootSize();
+      list.push_back(DisplayInfo{kRootDisplayId, "root", 0, 0, width, height, true});
     }
     return list;
   }
 
-  void drawCursor(CaptureFrame& frame) {
+  // Takes what the server sent on its own: screen changes and cursor changes.
+  void drainEvents() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection.get())) {
+      const uint8_t type = event->response_type & 0x7f;
+      if (hasRandr && (type == randrFirstEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                       type == randrFirstEvent + XCB_RANDR_NOTIFY)) {
+        screenChanged = true;
+      } else if (hasXfixes && type == xfixesFirstEvent + XCB_XFIXES_CURSOR_NOTIFY) {
+        cursorChanged = true;
+      }
+      std::free(event);
+    }
+  }
+
+  void fetchCursor() {
+    cursorChanged = false;
     Reply<xcb_xfixes_get_cursor_image_reply_t> cursor(xcb_xfixes_get_cursor_image_reply(
         connection.get(), xcb_xfixes_get_cursor_image(connection.get()), nullptr));
-    if (!cursor) return;
+    if (!cursor) {
+      cursorWidth = cursorHeight = 0;
+      return;
+    }
     const uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
-    const int left = cursor->x - cursor->xhot - display->x;
-    const int top = cursor->y - cursor->yhot - display->y;
-    for (int cy = 0; cy < cursor->height; ++cy) {
+    cursorWidth = cursor->width;
+    cursorHeight = cursor->height;
+    cursorHotX = cursor->xhot;
+    cursorHotY = cursor->yhot;
+    cursorPixels.assign(pixels, pixels + static_cast<size_t>(cursorWidth) * cursorHeight);
+  }
+
+  void drawCursor(CaptureFrame& frame) {
+    if (cursorChanged) fetchCursor();
+    if (cursorWidth == 0 || cursorHeight == 0) return;
+    Reply<xcb_query_pointer_reply_t> pointer(xcb_query_pointer_reply(
+        connection.get(), xcb_query_pointer(connection.get(), screen->root), nullptr));
+    if (!pointer || !pointer->same_screen) return;
+    const int left = pointer->root_x - cursorHotX - display->x;
+    const int top = pointer->root_y - cursorHotY - display->y;
+    for (int cy = 0; cy < cursorHeight; ++cy) {
       const int y = top + cy;
       if (y < 0 || y >= frame.height()) continue;
-      for (int cx = 0; cx < cursor->width; ++cx) {
+      for (int cx = 0; cx < cursorWidth; ++cx) {
         const int x = left + cx;
         if (x < 0 || x >= frame.width()) continue;
-        blendCursorPixel(pixels[cy * cursor->width + cx], frame.row(y) + 4 * x);
+        blendCursorPixel(cursorPixels[static_cast<size_t>(cy) * cursorWidth + cx],
+                         frame.row(y) + 4 * x);
       }
     }
   }
 };
+
+namespace {
+
+// Where the server keeps blue, green and red in a 32-bit pixel: the visual's
+// masks must each cover one whole byte.
+std::optional<XcbScreenGrabber::PixelLayout> readPixelLayout(const xcb_setup_t* setup,
+                                                             const xcb_screen_t* screen,
+                                                             std::string* reason) {
+  int bitsPerPixel = 0;
+  for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it)) {
+    if (it.data->depth == screen->root_depth) bitsPerPixel = it.data->bits_per_pixel;
+  }
+  const xcb_visualtype_t* visual = nullptr;
+  for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem && !visual;
+       xcb_depth_next(&depths)) {
+    for (auto it = xcb_depth_visuals_iterator(depths.data); it.rem; xcb_visualtype_next(&it)) {
+      if (it.data->visual_id == screen->root_visual) visual = it.data;
+    }
+  }
+  const bool msbFirst = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
+  auto describe = [&] {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the X server's pixels (%d bits per pixel, depth %d, masks r %08x g %08x b "
+                  "%08x, %s first) cannot be captured",
+                  bitsPerPixel, screen->root_depth, visual ? visual->red_mask : 0,
+                  visual ? visual->green_mask : 0, visual ? visual->blue_mask : 0,
+                  msbFirst ? "most significant byte" : "least significant byte");
+    return std::string(text);
+  };
+  if (bitsPerPixel != 32 || visual == nullptr) {
+    *reason = describe();
+    return std::nullopt;
+  }
+  auto byteOf = [&](uint32_t mask) -> int {
+    for (int shift = 0; shift < 32; shift += 8) {
+      if (mask == 0xffu << shift) return msbFirst ? 3 - shift / 8 : shift / 8;
+    }
+    return -1;
+  };
+  XcbScreenGrabber::PixelLayout layout{byteOf(visual->blue_mask), byteOf(visual->green_mask),
+                                       byteOf(visual->red_mask)};
+  if (layout.blue < 0 || layout.green < 0 || layout.red < 0) {
+    *reason = describe();
+    return std::nullopt;
+  }
+  return layout;
+}
+
+}  // namespace
 
 std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::connect(const char* displayName,
                                                             std::string* reason) {
@@ -201,10 +317,10 @@ std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::connect(const char* displayN
     return nullptr;
   }
   impl->screen = screens.data;
-  if (impl->screen->root_depth != 24 && impl->screen->root_depth != 32) {
-    *reason = "only 24- and 32-bit X11 screens can be captured";
-    return nullptr;
-  }
+  const std::optional<PixelLayout> layout =
+      readPixelLayout(xcb_get_setup(impl->connection.get()), impl->screen, reason);
+  if (!layout) return nullptr;
+  impl->layout = *layout;
   xcb_connection_t* connection = impl->connection.get();
 
   const auto* shm = xcb_get_extension_data(connection, &xcb_shm_id);
@@ -220,13 +336,28 @@ std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::connect(const char* displayN
     impl->hasRandr =
         version != nullptr && (version->major_version > 1 ||
                                (version->major_version == 1 && version->minor_version >= 5));
+    if (impl->hasRandr) {
+      // A mode change moves or resizes the monitors: told, the grabber opens
+      // its display again instead of asking for a rectangle that is gone.
+      impl->randrFirstEvent = randr->first_event;
+      xcb_randr_select_input(connection, impl->screen->root,
+                             XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    }
   }
   const auto* xfixes = xcb_get_extension_data(connection, &xcb_xfixes_id);
   if (xfixes != nullptr && xfixes->present) {
     Reply<xcb_xfixes_query_version_reply_t> version(xcb_xfixes_query_version_reply(
         connection, xcb_xfixes_query_version(connection, 4, 0), nullptr));
     impl->hasXfixes = version != nullptr;
+    if (impl->hasXfixes) {
+      impl->xfixesFirstEvent = xfixes->first_event;
+      xcb_xfixes_select_cursor_input(connection, impl->screen->root,
+                                     XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    }
   }
+  xcb_flush(connection);
   return std::unique_ptr<XcbScreenGrabber>(new XcbScreenGrabber(std::move(impl)));
 }
 
@@ -250,6 +381,10 @@ bool XcbScreenGrabber::usesSharedMemory() const {
   return impl_->hasShm;
 }
 
+XcbScreenGrabber::PixelLayout XcbScreenGrabber::pixelLayout() const {
+  return impl_->layout;
+}
+
 bool XcbScreenGrabber::broken() const {
   return xcb_connection_has_error(impl_->connection.get()) != 0;
 }
@@ -257,20 +392,37 @@ bool XcbScreenGrabber::broken() const {
 bool XcbScreenGrabber::open(uint32_t displayId, bool showCursor, std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
+  impl_->openedId = displayId;
+  impl_->showCursor = showCursor;
+  if (openDisplay(reason)) return true;
+  impl_->openedId.reset();
+  return false;
+}
+
+bool XcbScreenGrabber::openDisplay(std::string* reason) {
+  const bool opened = openDisplayAsked(reason);
+  if (!opened) impl_->openFailure = *reason;
+  return opened;
+}
+
+bool XcbScreenGrabber::openDisplayAsked(std::string* reason) {
   impl_->display.reset();
   impl_->releaseSegment();
+  impl_->screenChanged = false;
+  if (broken()) {
+    *reason = "the X11 connection is lost";
+    return false;
+  }
+  const uint32_t displayId = *impl_->openedId;
+  const auto [rootWidth, rootHeight] = impl_->rootSize();
   for (const DisplayInfo& display : displays()) {
     if (display.id != displayId) continue;
     // Clip to the root: a monitor may reach past it during a mode change.
     DisplayInfo clipped = display;
-    clipped.x = std::clamp(display.x, 0, static_cast<int>(impl_->screen->width_in_pixels));
-    clipped.y = std::clamp(display.y, 0, static_cast<int>(impl_->screen->height_in_pixels));
-    clipped.width =
-        std::min(display.x + display.width, static_cast<int>(impl_->screen->width_in_pixels)) -
-        clipped.x;
-    clipped.height =
-        std::min(display.y + display.height, static_cast<int>(impl_->screen->height_in_pixels)) -
-        clipped.y;
+    clipped.x = std::clamp(display.x, 0, rootWidth);
+    clipped.y = std::clamp(display.y, 0, rootHeight);
+    clipped.width = std::min(display.x + display.width, rootWidth) - clipped.x;
+    clipped.height = std::min(display.y + display.height, rootHeight) - clipped.y;
     if (clipped.width <= 0 || clipped.height <= 0) {
       *reason = "display " + std::to_string(displayId) + " lies outside the screen";
       return false;
@@ -280,7 +432,6 @@ bool XcbScreenGrabber::open(uint32_t displayId, bool showCursor, std::string* re
       impl_->hasShm = false;  // e.g. a remote server: fall back to GetImage
     }
     impl_->display = clipped;
-    impl_->showCursor = showCursor;
     return true;
   }
   *reason = "no display with id " + std::to_string(displayId);
@@ -290,33 +441,60 @@ bool XcbScreenGrabber::open(uint32_t displayId, bool showCursor, std::string* re
 std::shared_ptr<CaptureFrame> XcbScreenGrabber::grab(std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
-  if (!impl_->display) {
-    *reason = "no display is open";
-    return nullptr;
-  }
   if (broken()) {
     *reason = "the X11 connection is lost";
     return nullptr;
   }
-  const DisplayInfo& display = *impl_->display;
-  std::shared_ptr<CaptureFrame> frame = impl_->pool.acquire(display.width, display.height);
+  impl_->drainEvents();
+  if (!impl_->openedId) {
+    *reason = "no display is open";
+    return nullptr;
+  }
+  // After a mode change the old rectangle may no longer exist: the monitors
+  // are asked again and the display opened anew, at its new size. Where it
+  // is gone, the next change may bring it back.
+  if (impl_->screenChanged && !openDisplay(reason)) return nullptr;
+  if (!impl_->display) {
+    *reason = impl_->openFailure;
+    return nullptr;
+  }
+  std::shared_ptr<CaptureFrame> frame =
+      impl_->pool.acquire(impl_->display->width, impl_->display->height);
   if (!frame) {
     *reason = "every capture frame is still in use";
     return nullptr;
   }
+  bool refused = false;
+  if (grabInto(*frame, &refused, reason)) return frame;
+  if (!refused) return nullptr;
+  // The server refused the rectangle (BadMatch once the screen shrank under
+  // it, perhaps before its notice arrived): open again and try once more.
+  if (!openDisplay(reason)) return nullptr;
+  frame = impl_->pool.acquire(impl_->display->width, impl_->display->height);
+  if (!frame) {
+    *reason = "every capture frame is still in use";
+    return nullptr;
+  }
+  return grabInto(*frame, &refused, reason) ? frame : nullptr;
+}
+
+bool XcbScreenGrabber::grabInto(CaptureFrame& frame, bool* refused, std::string* reason) {
+  *refused = false;
+  const DisplayInfo& display = *impl_->display;
   xcb_connection_t* connection = impl_->connection.get();
   const uint8_t* pixels = nullptr;
   Reply<xcb_get_image_reply_t> plain;
+  Reply<xcb_shm_get_image_reply_t> shared;
   xcb_generic_error_t* error = nullptr;
   if (impl_->hasShm && impl_->shmData != nullptr) {
-    Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+    shared.reset(xcb_shm_get_image_reply(
         connection,
         xcb_shm_get_image(connection, impl_->screen->root, static_cast<int16_t>(display.x),
                           static_cast<int16_t>(display.y), static_cast<uint16_t>(display.width),
                           static_cast<uint16_t>(display.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
                           impl_->segment, 0),
         &error));
-    if (reply) pixels = impl_->shmData;
+    if (shared) pixels = impl_->shmData;
   } else {
     plain.reset(xcb_get_image_reply(
         connection,
@@ -332,22 +510,33 @@ std::shared_ptr<CaptureFrame> XcbScreenGrabber::grab(std::string* reason) {
   }
   if (error != nullptr) {
     *reason = "the X server refused the image (error " + std::to_string(error->error_code) + ")";
+    *refused = true;
     std::free(error);
-    return nullptr;
+    return false;
   }
   if (pixels == nullptr) {
     *reason = broken() ? "the X11 connection is lost" : "the X server sent no image";
-    return nullptr;
+    return false;
   }
   const size_t rowBytes = static_cast<size_t>(display.width) * 4;
+  const PixelLayout layout = impl_->layout;
   for (int y = 0; y < display.height; ++y) {
-    uint8_t* row = frame->row(y);
-    std::memcpy(row, pixels + rowBytes * static_cast<size_t>(y), rowBytes);
-    for (int x = 0; x < display.width; ++x) row[4 * x + 3] = 255;
+    const uint8_t* in = pixels + rowBytes * static_cast<size_t>(y);
+    uint8_t* out = frame.row(y);
+    if (layout.isBgrx()) {
+      copyBgrxRow(in, out, display.width);
+    } else {
+      for (int x = 0; x < display.width; ++x) {
+        out[4 * x + 0] = in[4 * x + layout.blue];
+        out[4 * x + 1] = in[4 * x + layout.green];
+        out[4 * x + 2] = in[4 * x + layout.red];
+        out[4 * x + 3] = 255;
+      }
+    }
   }
-  if (impl_->showCursor && impl_->hasXfixes) impl_->drawCursor(*frame);
-  frame->setTimestamp(dispatch::SteadyClock::monotonicNow());
-  return frame;
+  if (impl_->showCursor && impl_->hasXfixes) impl_->drawCursor(frame);
+  frame.setTimestamp(dispatch::SteadyClock::monotonicNow());
+  return true;
 }
 
 }  // namespace vistrelle::capture

@@ -2,7 +2,13 @@
 // shared-memory segment (MIT-SHM; plain GetImage where the server lacks it),
 // displays are RandR monitors (the primary one is the main display, so the
 // glasses' own output is never captured and fed back), and the cursor is
-// drawn in from XFixes.  X leaves the fourth byte undefined: it is set to 255.
+// drawn in from XFixes (its image fetched again only when XFixes says it
+// changed).  The server's pixel format is read, not assumed: 32 bits per
+// pixel with a whole byte for each of red, green and blue, in either byte
+// order; other formats are refused at connect.  X leaves the fourth byte
+// undefined: it is set to 255.  When RandR reports a screen change, or the
+// server refuses the opened rectangle, the display is looked up and opened
+// again (at its new size), so capture goes on after a mode change.
 #pragma once
 
 #include <memory>
@@ -37,10 +43,22 @@ class XcbScreenGrabber : public ScreenGrabber {
 
   bool usesSharedMemory() const;
 
+  // Byte offsets of blue, green and red in the server's 32-bit pixel.
+  struct PixelLayout {
+    int blue = 0;
+    int green = 1;
+    int red = 2;
+    bool isBgrx() const { return blue == 0 && green == 1 && red == 2; }
+  };
+  PixelLayout pixelLayout() const;
+
   struct Impl;
 
  private:
   explicit XcbScreenGrabber(std::unique_ptr<Impl> impl);
+  bool openDisplay(std::string* reason);
+  bool openDisplayAsked(std::string* reason);
+  bool grabInto(CaptureFrame& frame, bool* refused, std::string* reason);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/gpu/linux/gl_error.h"
+#include "platform/gpu/gl_error.h"
 
 namespace vistrelle::gpu {
 namespace {

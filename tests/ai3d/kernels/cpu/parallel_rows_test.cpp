@@ -50,3 +50,51 @@ TEST(ParallelRowsTest, WritesOfTheBodyAreVisibleAfterRun) {
 
 }  // namespace
 }  // namespace vistrelle::ai3d
+
+namespace vistrelle::ai3d {
+namespace {
+
+// Each pass reads up to `halo` rows around its own of the pass before: a row
+// of a pass may start only once those are written, and every (pass, row)
+// runs once.
+TEST(ParallelRowsTest, PassesWaitOnlyForTheRowsTheyRead) {
+  ParallelRows rows(4);
+  for (const auto& [count, halo] : {std::pair{294, 12}, std::pair{40, 2}, std::pair{1080, 1},
+                                    std::pair{9, 8}, std::pair{5, 3}}) {
+    constexpr int kPasses = 4;
+    std::vector<std::atomic<int>> written(static_cast<size_t>(kPasses * count));
+    std::atomic<int> early{0};
+    rows.runPasses(kPasses, count, halo, [&](int pass, int begin, int end, unsigned slot) {
+      ASSERT_LT(slot, rows.threadCount());
+      for (int y = begin; y < end; ++y) {
+        if (pass > 0) {
+          for (int r = std::max(0, y - halo); r <= std::min(count - 1, y + halo); ++r) {
+            if (written[static_cast<size_t>((pass - 1) * count + r)].load() != 1) ++early;
+          }
+        }
+        written[static_cast<size_t>(pass * count + y)].fetch_add(1);
+      }
+    });
+    EXPECT_EQ(early.load(), 0) << count << " rows, halo " << halo;
+    for (const auto& w : written) ASSERT_EQ(w.load(), 1);
+  }
+}
+
+// A worker that wakes late (a busy machine) must not hold a run up, nor
+// take part of the next run with the last one's body.
+TEST(ParallelRowsTest, ManyShortRunsInARowWithSlowBodies) {
+  ParallelRows rows(8);
+  std::vector<int> values(64, 0);
+  for (int round = 1; round <= 300; ++round) {
+    rows.runPasses(2, 64, 4, [&](int pass, int begin, int end, unsigned) {
+      for (int i = begin; i < end; ++i) {
+        if (pass == 1) values[static_cast<size_t>(i)] += round;
+        if ((i & 7) == 0) std::this_thread::yield();
+      }
+    });
+  }
+  for (int v : values) ASSERT_EQ(v, 300 * 301 / 2);
+}
+
+}  // namespace
+}  // namespace vistrelle::ai3d

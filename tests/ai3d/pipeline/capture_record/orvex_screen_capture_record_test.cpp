@@ -10,7 +10,8 @@
 
 #include "platform/capture/fake/fake_screen_grabber.h"
 #include "platform/capture/linux/xcb_screen_grabber.h"
-#include "platform/capture/xvfb_server.h"
+#include "platform/capture/x11_painter.h"
+#include "support/xvfb_server.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
 #include "platform/dispatch/virtual_executor.h"
@@ -127,6 +128,30 @@ TEST_F(CaptureRecordTest, ConnectionFailuresAreLogged) {
     EXPECT_THAT(logged_, Contains(c.logged));
   }
   EXPECT_THAT(printed_, Contains("Failed to get the shareable content: no X11 display"));
+}
+
+TEST_F(CaptureRecordTest, FailingGrabsAreLoggedOnceAndTheirEndToo) {
+  OrvexScreenCaptureRecord record(options(video_));
+  int frames = 0;
+  record.setRecordingBufferCallBack([&](const CaptureFramePtr&, int) { ++frames; });
+  record.prepare(7);
+  video_->advanceBy(100ms);
+  EXPECT_TRUE(logged_.empty());
+  last_->setGrabFailure("the X server refused the image (error 8)");
+  video_->advanceBy(1s);
+  const int before = frames;
+  last_->setGrabFailure("");
+  last_->resizeDisplay(48, 24);
+  video_->advanceBy(100ms);
+  EXPECT_GT(frames, before);
+  EXPECT_EQ(logged_, (std::vector<std::string>{
+                         "screen capture failed: the X server refused the image (error 8)",
+                         "screen capture resumed at 48x24"}))
+      << "one line for 30 failed frames, one for the first good one";
+  last_->resizeDisplay(64, 32);
+  video_->advanceBy(100ms);
+  EXPECT_THAT(logged_, Contains("screen capture: the display is now 64x32"));
+  EXPECT_EQ(logged_.size(), 3u);
 }
 
 TEST_F(CaptureRecordTest, LostServerStopsTheStreamOnTheMainQueue) {
@@ -268,6 +293,55 @@ TEST(CaptureRecordX11, FramesOfTheMainDisplayArriveFromARealServer) {
   record.stopRecording();
   EXPECT_EQ(width, 160);
   EXPECT_EQ(height, 96);
+}
+
+TEST(CaptureRecordX11, GoesOnAfterAModeChangeWithALogLine) {
+  testing::XvfbServer server(320, 200);
+  if (!server.available()) GTEST_SKIP() << "Xvfb is not installed: X11 capture not tested";
+  testing::X11Painter painter(server.display());
+  ASSERT_TRUE(painter.ok());
+  auto pool = std::make_shared<dispatch::ThreadPool>(2);
+  OrvexScreenCaptureRecord::Options options;
+  options.videoQueue =
+      dispatch::SerialQueue::create(OrvexScreenCaptureRecord::kVideoQueueLabel, pool);
+  options.mainQueue = std::make_shared<dispatch::VirtualExecutor>();
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> logged;
+  options.log = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    logged.push_back(line);
+  };
+  const std::string name = server.display();
+  options.connect = [name](std::string* reason) {
+    return std::unique_ptr<capture::ScreenGrabber>(
+        capture::XcbScreenGrabber::connect(name.c_str(), reason));
+  };
+  OrvexScreenCaptureRecord record(options);
+  int width = 0, height = 0;
+  record.setRecordingBufferCallBack([&](const CaptureFramePtr& frame, int) {
+    std::lock_guard lock(mutex);
+    width = frame->width();
+    height = frame->height();
+    changed.notify_all();
+  });
+  record.prepRecordWithDisplayID(record.mainDisplayID(), 0);
+  auto waitForSize = [&](int w, int h) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 5s, [&] { return width == w && height == h; });
+  };
+  ASSERT_TRUE(waitForSize(320, 200));
+  ASSERT_TRUE(painter.setMode(160, 100)) << "this Xvfb cannot change its mode";
+  EXPECT_TRUE(waitForSize(160, 100)) << "capture stopped at the mode change";
+  ASSERT_TRUE(painter.setMode(320, 200));
+  EXPECT_TRUE(waitForSize(320, 200));
+  record.stopRecording();
+  std::lock_guard lock(mutex);
+  EXPECT_THAT(logged, Contains("screen capture: the display is now 160x100"));
+  EXPECT_THAT(logged, Contains("screen capture: the display is now 320x200"));
+  for (const std::string& line : logged) {
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("failed"))) << "every grab succeeded";
+  }
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 // The headless context on whatever EGL offers here (llvmpipe in CI).
-#include "platform/gpu/linux/egl_context.h"
+#include "platform/gpu/egl_context.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "platform/gpu/linux/gl_error.h"
+#include "platform/gpu/gl_error.h"
 #include "platform/gpu/linux/gl_object.h"
 #include "platform/gpu/linux/gl_program.h"
+#include "platform/gpu/linux/linux_egl_driver.h"
 
 namespace vistrelle::gpu {
 namespace {
@@ -16,7 +17,7 @@ class EglContextTest : public ::testing::Test {
  protected:
   void SetUp() override {
     try {
-      context_ = EglContext::create();
+      context_ = EglContext::create(LinuxEglDriver::shared(), {});
     } catch (const GlError& e) {
       GTEST_SKIP() << "no OpenGL 4.3 context could be made: " << e.what();
     }
@@ -81,6 +82,28 @@ TEST_F(EglContextTest, BuildErrorsCarryTheNameAndLog) {
   }
   const KernelFunction vertex{"v", ShaderStage::Vertex, "#version 430\nvoid main() {}"};
   EXPECT_THROW(GlProgram::compute(vertex), GlError);
+}
+
+}  // namespace
+}  // namespace vistrelle::gpu
+
+namespace vistrelle::gpu {
+namespace {
+
+TEST(LinuxEglDriverTest, DevicesComeFirstAndTheAutomaticRoadRefusesSoftware) {
+  const std::vector<EglDriver::Display> displays = LinuxEglDriver::shared().displays();
+  bool pastDevices = false;
+  for (const EglDriver::Display& display : displays) {
+    const bool device = display.platform.rfind("device ", 0) == 0;
+    EXPECT_FALSE(device && pastDevices) << display.platform << " after a non-device display";
+    pastDevices = pastDevices || !device;
+  }
+  try {
+    auto context = EglContext::create(LinuxEglDriver::shared(), {/*allowSoftware=*/false});
+    EXPECT_FALSE(context->isSoftware()) << context->renderer();
+  } catch (const GlError& e) {
+    SUCCEED() << "no hardware OpenGL here: " << e.what();
+  }
 }
 
 }  // namespace
