@@ -25,6 +25,7 @@
 #include "sim/hid/sim_hid_io_transport.h"
 #include "ui/home_window.h"
 #include "ui/light_palette.h"
+#include "ui/orvex_app_update_view.h"
 #include "ui/orvex_dfu_update_view.h"
 #include "ui/popover.h"
 #include "ui/qt_main_queue.h"
@@ -130,6 +131,13 @@ int main(int argc, char** argv) {
                                    {},
                                    &popover});
   delegatePointer = &delegate;
+  // The update sheet goes over whatever the main window shows at the time;
+  // the check itself runs only while that is the home content.
+  delegate.configureUpdate([&homeWindow](bool hideInteractions) {
+    return ui::OrvexAppUpdateView::loadFromNib(hideInteractions, [&homeWindow]() -> QWidget* {
+      return homeWindow ? homeWindow->currentContentWidget() : nullptr;
+    });
+  });
 
   // Texts from below the user interface become toasts over the main window's
   // current content.
