@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_delegate.h"
-#include "cloud/http/http_fixture.h"
+#include "support/http_fixture.h"
 #include "cloud/update/fake/fake_update_sheet.h"
 #include "platform/process/fake/fake_process_launcher.h"
 #include "platform/settings/fake/in_memory_user_defaults.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "cloud/http/download_destination.h"
-#include "http_fixture.h"
+#include "support/http_fixture.h"
 
 namespace vistrelle::cloud {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cloud/http/http_fixture.h"
+#include "support/http_fixture.h"
 #include "cloud/update/app_update.h"
 #include "cloud/update/fake/fake_update_host.h"
 
