@@ -64,12 +64,7 @@ OrvexSystemSleepOrPowerOn::OrvexSystemSleepOrPowerOn(Options options)
 }
 
 OrvexSystemSleepOrPowerOn::~OrvexSystemSleepOrPowerOn() {
-  dispatch::TimerSourcePtr poll;
-  {
-    std::lock_guard lock(mutex_);
-    poll = std::move(poll_);
-  }
-  if (poll) poll->cancel();
+  stopScreenPowerPoll();
   // Nothing takes a sleep-prevention hold, so there is none to give back;
   // were there one, it would end with the flag.
   if (isPreventingSleep_) isPreventingSleep_ = false;
@@ -185,8 +180,24 @@ void OrvexSystemSleepOrPowerOn::startScreenPowerPoll() {
   // The first answer only sets the starting state.
   poll->setTimer(options_.pollQueue->now(), options_.pollInterval);
   poll->resume();
-  std::lock_guard lock(mutex_);
-  poll_ = std::move(poll);
+  {
+    std::lock_guard lock(mutex_);
+    poll_ = std::move(poll);
+  }
+  if (dispatch::Runtime::installed()) {
+    pollStop_ = dispatch::Runtime::shared().registerStop("sleep-observer.screenpower", [weak] {
+      if (auto self = weak.lock()) self->stopScreenPowerPoll();
+    });
+  }
+}
+
+void OrvexSystemSleepOrPowerOn::stopScreenPowerPoll() {
+  dispatch::TimerSourcePtr poll;
+  {
+    std::lock_guard lock(mutex_);
+    poll = std::move(poll_);
+  }
+  if (poll) poll->cancel();
 }
 
 void OrvexSystemSleepOrPowerOn::onScreenPower(std::optional<bool> on) {

@@ -29,11 +29,14 @@ float normalised(float volume) {
 std::shared_ptr<OrvexAudioVolume> OrvexAudioVolume::create(Options options) {
   std::shared_ptr<OrvexAudioVolume> volume(new OrvexAudioVolume(std::move(options)));
   std::weak_ptr<OrvexAudioVolume> weak = volume;
-  // The server's thread only hands the event to the queue.
-  volume->options_.server->setEventHandler([weak](const audio::SinkEvent& event) {
-    if (auto self = weak.lock()) {
-      self->onQueue([event](OrvexAudioVolume& volume) { volume.onSinkEvent(event); });
-    }
+  dispatch::ExecutorPtr queue = volume->options_.queue;
+  // The server's thread only hands the event to the queue; it never holds
+  // this object, whose last owner could otherwise leave it to that thread
+  // to destroy (and with it the server, whose thread cannot stop itself).
+  volume->options_.server->setEventHandler([weak, queue](const audio::SinkEvent& event) {
+    queue->post([weak, event] {
+      if (auto self = weak.lock()) self->onSinkEvent(event);
+    });
   });
   return volume;
 }
