@@ -36,6 +36,8 @@ class NetworkMonitor : public std::enable_shared_from_this<NetworkMonitor> {
   void start();
   void stop();
   bool isRunning() const { return running_; }
+  // The last poll's requests have not all answered yet.
+  bool pollInFlight() const { return inFlight_ > 0; }
 
   // One poll: the saved list from the file, then the network list and the
   // node status from the service.  A poll whose requests have not answered
