@@ -270,7 +270,13 @@ void ServiceCom::send(HttpMethod method, std::string path, HttpHeaders headers,
     request.body = std::move(body);
     request.connectTimeout = self->options_.connectTimeout;
     request.timeout = self->options_.requestTimeout;
-    self->options_.http->rawRequest(std::move(request), std::move(reply), zeroTierGroup());
+    self->options_.http->rawRequest(
+        std::move(request),
+        [reply = std::move(reply), token](std::optional<RawResponse> response,
+                                          std::optional<HttpError> error) {
+          reply(token, std::move(response), std::move(error));
+        },
+        zeroTierGroup());
   });
 }
 
@@ -285,12 +291,13 @@ void ServiceCom::noteTransportError(const HttpError& error, int32_t tag) {
   if (tag > 0) OrvexLog::logZTMessage(error.description(), tag);
 }
 
-void ServiceCom::noteReply(long status) {
+void ServiceCom::noteReply(long status, const std::string& token) {
   serviceDown_ = false;
-  if (status == 401) {
-    std::lock_guard lock(mutex_);
-    resetKey_ = true;
-  }
+  if (status != 401) return;
+  std::lock_guard lock(mutex_);
+  // A late 401 for a token already replaced must not throw the new one away
+  // (and cost another prompt).
+  if (!cachedToken_ || *cachedToken_ == token) resetKey_ = true;
 }
 
 void ServiceCom::postJoinFailure() {
@@ -307,14 +314,15 @@ std::optional<ServiceComError> ServiceCom::getNodeStatus(NodeStatusCompletion co
       [done](const ServiceComError& error) {
         if (*done) (*done)(std::nullopt, error);
       },
-      [self = shared_from_this(), done](std::optional<RawResponse> response,
+      [self = shared_from_this(), done](const std::string& token,
+                                        std::optional<RawResponse> response,
                                         std::optional<HttpError> failure) {
         if (failure) {
           self->noteTransportError(*failure, kStatusTransportTag);
           if (*done) (*done)(std::nullopt, ServiceComError::transport(*failure));
           return;
         }
-        self->noteReply(response->status);
+        self->noteReply(response->status, token);
         if (response->status != 200) {
           if (*done) (*done)(std::nullopt, ServiceComError::status(response->status));
           return;
@@ -339,14 +347,15 @@ std::optional<ServiceComError> ServiceCom::getNetworklist(NetworkListCompletion 
       [done](const ServiceComError& error) {
         if (*done) (*done)(std::nullopt, error);
       },
-      [self = shared_from_this(), done](std::optional<RawResponse> response,
+      [self = shared_from_this(), done](const std::string& token,
+                                        std::optional<RawResponse> response,
                                         std::optional<HttpError> failure) {
         if (failure) {
           self->noteTransportError(*failure, kListTransportTag);
           if (*done) (*done)(std::nullopt, ServiceComError::transport(*failure));
           return;
         }
-        self->noteReply(response->status);
+        self->noteReply(response->status, token);
         if (response->status != 200) {
           if (*done) (*done)(std::nullopt, ServiceComError::status(response->status));
           return;
@@ -380,7 +389,8 @@ std::optional<ServiceComError> ServiceCom::joinNetwork(const std::string& networ
       [done](const ServiceComError& error) {
         if (*done) (*done)(error);
       },
-      [self = shared_from_this(), done](std::optional<RawResponse> response,
+      [self = shared_from_this(), done](const std::string& token,
+                                        std::optional<RawResponse> response,
                                         std::optional<HttpError> failure) {
         if (failure) {
           self->noteTransportError(*failure, kJoinTransportTag);
@@ -388,7 +398,7 @@ std::optional<ServiceComError> ServiceCom::joinNetwork(const std::string& networ
           if (*done) (*done)(ServiceComError::transport(*failure));
           return;
         }
-        self->noteReply(response->status);
+        self->noteReply(response->status, token);
         if (response->status == 200) {
           {
             std::lock_guard lock(self->mutex_);
@@ -416,14 +426,15 @@ std::optional<ServiceComError> ServiceCom::leaveNetwork(const std::string& netwo
       [done](const ServiceComError& error) {
         if (*done) (*done)(error);
       },
-      [self = shared_from_this(), done](std::optional<RawResponse> response,
+      [self = shared_from_this(), done](const std::string& token,
+                                        std::optional<RawResponse> response,
                                         std::optional<HttpError> failure) {
         if (failure) {
           self->noteTransportError(*failure, kLeaveTransportTag);
           if (*done) (*done)(ServiceComError::transport(*failure));
           return;
         }
-        self->noteReply(response->status);
+        self->noteReply(response->status, token);
         if (response->status == 200) {
           {
             std::lock_guard lock(self->mutex_);
@@ -444,7 +455,8 @@ void ServiceCom::quitZT(QuitCompletion completion) {
       [done](const ServiceComError& error) {
         if (*done) (*done)(false, error);
       },
-      [self = shared_from_this(), done](std::optional<RawResponse> response,
+      [self = shared_from_this(), done](const std::string& token,
+                                        std::optional<RawResponse> response,
                                         std::optional<HttpError> failure) {
         if (failure) {
           // The service exits on this request, often before it answers: a
@@ -456,7 +468,7 @@ void ServiceCom::quitZT(QuitCompletion completion) {
                     quit ? std::nullopt : std::optional(ServiceComError::transport(*failure)));
           return;
         }
-        self->noteReply(response->status);
+        self->noteReply(response->status, token);
         const bool quit = response->status >= 200 && response->status <= 299;
         if (*done) {
           (*done)(quit,

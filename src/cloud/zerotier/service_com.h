@@ -123,7 +123,9 @@ class ServiceCom : public std::enable_shared_from_this<ServiceCom> {
   static constexpr int32_t kLeaveTransportTag = 8;
 
  private:
-  using Reply = std::function<void(std::optional<RawResponse>, std::optional<HttpError>)>;
+  // The token the request was sent with, then its outcome.
+  using Reply = std::function<void(const std::string& token, std::optional<RawResponse>,
+                                   std::optional<HttpError>)>;
   using TokenFailure = std::function<void(const ServiceComError&)>;
 
   explicit ServiceCom(Options options);
@@ -142,7 +144,7 @@ class ServiceCom : public std::enable_shared_from_this<ServiceCom> {
   // Main queue: whether the reply means the service is not running, logged
   // once per change rather than at every poll.
   void noteTransportError(const HttpError& error, int32_t tag);
-  void noteReply(long status);
+  void noteReply(long status, const std::string& token);
   void postJoinFailure();
 
   Options options_;

@@ -11,6 +11,7 @@ namespace {
 using privileged::FakePrivilegedReader;
 using privileged::PrivilegedReadResult;
 using Outcome = PrivilegedReadResult::Outcome;
+using testing::ServiceStandIn;
 
 class TokenTest : public ZeroTierFixture {
  protected:
@@ -100,6 +101,42 @@ TEST_F(TokenTest, A401MakesTheNextRequestSkipTheCopyPromptOnceAndOverwriteIt) {
   EXPECT_EQ(client_->failureCount(), 1);
   EXPECT_EQ(fileText(userCopy()), kServiceToken);
   EXPECT_EQ(authsSent(), (std::vector<std::string>{"stale-token", kServiceToken}));
+}
+
+TEST_F(TokenTest, AfterA401AndARefusedPromptTheRefusedCopyIsNotSentAgain) {
+  writeUserCopy("stale-token");
+  ASSERT_EQ(status().error->statusCode(), 401);
+  reader_->script(FakePrivilegedReader::refused(Outcome::canceled));
+  ASSERT_EQ(status().error->kind(), ServiceComError::Kind::authorization);
+  const Answer<NodeStatus> again = status();
+  ASSERT_TRUE(again.error.has_value());
+  EXPECT_EQ(again.error->description(), "Couldn't copy authorization rights");
+  EXPECT_EQ(requestsTo("/status"), 1u);
+  EXPECT_TRUE(client_->resetKey());
+}
+
+TEST_F(TokenTest, ALate401ForAReplacedTokenKeepsTheNewOne) {
+  reader_->script(FakePrivilegedReader::prompted("token-a"));
+  service_.setZeroTierToken("token-a");
+  ASSERT_TRUE(status().value.has_value());
+  // The first request is let through with token-a, and its 401 held back.
+  ServiceStandIn::Reply late = ServiceStandIn::Reply::json(401, {{"error", "late"}});
+  late.delay = std::chrono::seconds(1);
+  service_.scriptOnce("GET", "/status", late);
+  Answer<NodeStatus> slow;
+  ASSERT_FALSE(client_->getNodeStatus(slow.completion()));
+  ASSERT_TRUE(service_.waitForRequests(2));
+  // Meanwhile the token changes, and the next request gets the new one.
+  service_.setZeroTierToken("token-b");
+  reader_->script(FakePrivilegedReader::prompted("token-b"));
+  ASSERT_EQ(status().error->statusCode(), 401);
+  ASSERT_TRUE(status().value.has_value());
+  ASSERT_FALSE(slow.done());
+  ASSERT_TRUE(runUntil([&] { return slow.done(); }));
+  EXPECT_EQ(slow.error->statusCode(), 401);
+  EXPECT_FALSE(client_->resetKey());
+  EXPECT_TRUE(status().value.has_value());
+  EXPECT_EQ(reader_->readCount(), 2u);
 }
 
 TEST_F(TokenTest, FromTheEleventhResetOnEachIsLoggedWithTag2) {
