@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cloud/http/http_fixture.h"
+#include "support/http_fixture.h"
 #include "cloud/zerotier/network.h"
 #include "cloud/zerotier/network_file.h"
 #include "cloud/zerotier/node_status.h"

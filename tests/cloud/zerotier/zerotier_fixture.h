@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "base/log/orvex_log.h"
-#include "cloud/http/http_fixture.h"
+#include "support/http_fixture.h"
 #include "cloud/zerotier/service_com.h"
 #include "platform/notify/notification_center.h"
 #include "platform/privileged/fake/fake_privileged_reader.h"
