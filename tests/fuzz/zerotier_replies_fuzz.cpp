@@ -78,9 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The monitor's merge, saved through a real file and read back.
-  const std::vector<Network> merged =
-      NetworkMonitor::merge(saved.value_or(std::vector<Network>()),
-                            received.value_or(std::vector<Network>()));
+  const std::vector<Network> merged = NetworkMonitor::merge(
+      saved.value_or(std::vector<Network>()), received.value_or(std::vector<Network>()));
   FUZZ_CHECK(std::is_sorted(merged.begin(), merged.end(),
                             [](const Network& a, const Network& b) { return a.nwid < b.nwid; }));
   if (received) {

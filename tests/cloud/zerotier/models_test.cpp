@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/http_fixture.h"
 #include "cloud/zerotier/network.h"
 #include "cloud/zerotier/network_file.h"
 #include "cloud/zerotier/node_status.h"
 #include "cloud/zerotier/service_reply.h"
+#include "support/http_fixture.h"
 
 namespace vistrelle::cloud::zerotier {
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "base/log/orvex_log.h"
-#include "support/http_fixture.h"
 #include "cloud/zerotier/service_com.h"
 #include "platform/notify/notification_center.h"
 #include "platform/privileged/fake/fake_privileged_reader.h"
+#include "support/http_fixture.h"
 
 namespace vistrelle::cloud::zerotier {
 
