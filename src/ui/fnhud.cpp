@@ -54,7 +54,7 @@ dispatch::Nanos seconds(double value) {
 }
 
 struct Measured {
-  QSize size;
+  QSize size{0, 0};
   int wrap = Qt::TextWordWrap;
 };
 
