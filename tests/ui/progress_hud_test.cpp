@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPointer>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "ui/hud_label.h"
 #include "ui/light_palette.h"
 #include "ui/progress_indicator_layer.h"
+#include "ui/spinning_progress_indicator_layer.h"
 #include "ui_harness.h"
 
 namespace vistrelle {
@@ -76,6 +78,69 @@ class HUDInContainer : public ::testing::Test {
   QWidget* window = nullptr;
   std::unique_ptr<ProgressHUD> hud;
 };
+
+TEST(ProgressHUDFields, StartWithTheirFirstValues) {
+  ProgressHUD hud;
+  EXPECT_EQ(hud.hudStyle().kind(), ProgressHUDStyle::Kind::light);
+  EXPECT_EQ(hud.maskType().kind(), ProgressHUDMaskType::Kind::none);
+  EXPECT_EQ(hud.position(), ProgressHUDPosition::center);
+  EXPECT_EQ(hud.containerView(), nullptr);
+  EXPECT_EQ(hud.font().pixelSize(), 15);
+  EXPECT_FALSE(hud.font().bold());
+  EXPECT_DOUBLE_EQ(hud.opacity(), 0.9);
+  EXPECT_DOUBLE_EQ(hud.spinnerSize(), 40);
+  EXPECT_DOUBLE_EQ(hud.margin(), 18);
+  EXPECT_DOUBLE_EQ(hud.padding(), 4);
+  EXPECT_DOUBLE_EQ(hud.cornerRadius(), 10);
+  EXPECT_FALSE(hud.dismissible());
+  EXPECT_EQ(hud.mode().kind(), ProgressHUDMode::Kind::indeterminate);
+  EXPECT_EQ(hud.indicator(), nullptr);
+  EXPECT_EQ(hud.progressIndicator(), nullptr);
+  EXPECT_EQ(hud.hudSize(), QSizeF(0, 0));
+  EXPECT_TRUE(hud.useAnimation());
+  EXPECT_TRUE(hud.statusLabel()->text().isEmpty());
+  EXPECT_EQ(hud.statusLabel()->geometry(), QRect(0, 0, 0, 0));
+  EXPECT_FALSE(hud.completionHandler());
+  EXPECT_DOUBLE_EQ(hud.progress(), 0);
+  EXPECT_DOUBLE_EQ(hud.minimumDismissTimeInterval(), 2.0);
+  EXPECT_DOUBLE_EQ(hud.maximumDismissTimeInterval(), 5.0);
+  EXPECT_TRUE(hud.isHidden());
+  EXPECT_DOUBLE_EQ(hud.alpha(), 0);
+  ASSERT_NE(hud.ownWindow(), nullptr);
+  EXPECT_FALSE(hud.ownWindow()->isVisible()) << "made, not shown";
+  // The style's colours.
+  EXPECT_EQ(ProgressHUDStyle::light().foregroundColor(), QColor(Qt::black));
+  EXPECT_EQ(ProgressHUDStyle::dark().foregroundColor(), QColor::fromRgbF(0.95f, 0.95f, 0.95f));
+  EXPECT_EQ(ProgressHUDStyle::light().boxColor(0.9), QColor::fromRgbF(1, 1, 1, 0.9f));
+  EXPECT_EQ(ProgressHUDStyle::dark().boxColor(0.9), QColor::fromRgbF(0, 0, 0, 0.9f));
+  EXPECT_EQ(ProgressHUDStyle::custom(Qt::white, QColor(1, 2, 3, 40)).boxColor(0.5),
+            QColor::fromRgbF(1 / 255.0f, 2 / 255.0f, 3 / 255.0f, 0.5f))
+      << "the box at `opacity`, whatever alpha its colour had";
+}
+
+TEST(ProgressHUDSpinner, TwelveFinsOfTheShortTurnLitEveryTickAndFading) {
+  ui::ProgressIndicatorLayer spinner(Qt::black, 40);
+  EXPECT_EQ(spinner.size(), QSize(40, 40));
+  EXPECT_EQ(spinner.numFins(), 12);
+  EXPECT_FALSE(spinner.isRunning()) << "the HUD starts it";
+  for (int i = 0; i < 12; ++i) {
+    // Clockwise by 6.282185 / 12 per fin: the constant, not 2 pi.
+    EXPECT_DOUBLE_EQ(ui::SpinningProgressIndicatorLayer::finAngle(i, 12), 6.282185 / 12 * i);
+  }
+  EXPECT_LT(ui::SpinningProgressIndicatorLayer::finAngle(11, 12), 2 * M_PI / 12 * 11 - 5e-4);
+  spinner.setFposition(spinner.numFins() - 1);
+  spinner.startAnimation();
+  uitest::settle();
+  EXPECT_EQ(spinner.fposition(), 0) << "the first tick wraps";
+  EXPECT_DOUBLE_EQ(spinner.finOpacity(0), 1);
+  uitest::advance(0.05);
+  EXPECT_EQ(spinner.fposition(), 1) << "a tick every 0.05 s";
+  uitest::advance(0.3);
+  EXPECT_NEAR(spinner.finOpacity(0), 0.5, 1e-9) << "half way through 0.7 s";
+  spinner.stopAnimation();  // before fin 0 comes round again at 0.6 s
+  uitest::advance(0.35);
+  EXPECT_DOUBLE_EQ(spinner.finOpacity(0), 0) << "down to fadeDownOpacity";
+}
 
 TEST_F(HUDInContainer, LayoutOverModesTextsAndWidths) {
   const QString shortText = "Loading";
