@@ -3,12 +3,13 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 namespace vistrelle::ui {
 
-HUDNoMouseView::HUDNoMouseView(QWidget* parent) : QWidget(nullptr) {
-  setAttribute(Qt::WA_NoSystemBackground);
-  if (parent) setParent(parent);
+HUDNoMouseView::HUDNoMouseView(QWidget* parent) : QWidget(parent) {
+  setObjectName("interactionsView");
+  coverParent();
 }
 
 void HUDNoMouseView::setBackgroundColor(const QColor& colour) {
@@ -16,12 +17,18 @@ void HUDNoMouseView::setBackgroundColor(const QColor& colour) {
   update();
 }
 
+void HUDNoMouseView::coverParent() {
+  QWidget* parent = parentWidget();
+  if (!parent) return;
+  parent->installEventFilter(this);
+  setGeometry(parent->rect());
+}
+
 bool HUDNoMouseView::event(QEvent* event) {
   if (event->type() == QEvent::ParentAboutToChange && parentWidget()) {
     parentWidget()->removeEventFilter(this);
-  } else if (event->type() == QEvent::ParentChange && parentWidget()) {
-    parentWidget()->installEventFilter(this);
-    setGeometry(parentWidget()->rect());
+  } else if (event->type() == QEvent::ParentChange) {
+    coverParent();
   }
   return QWidget::event(event);
 }
@@ -33,19 +40,25 @@ bool HUDNoMouseView::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+// Accepted events stop here instead of travelling on to the parent.
 void HUDNoMouseView::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
-
 void HUDNoMouseView::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
 }
-
 void HUDNoMouseView::mouseDoubleClickEvent(QMouseEvent* event) {
+  event->accept();
+}
+void HUDNoMouseView::mouseMoveEvent(QMouseEvent* event) {
+  event->accept();
+}
+void HUDNoMouseView::wheelEvent(QWheelEvent* event) {
   event->accept();
 }
 
 void HUDNoMouseView::paintEvent(QPaintEvent* event) {
+  if (backgroundColor_.alpha() == 0) return;
   QPainter painter(this);
   painter.fillRect(event->rect(), backgroundColor_);
 }

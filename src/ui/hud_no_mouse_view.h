@@ -5,15 +5,17 @@
 
 namespace vistrelle::ui {
 
-// A veil over its parent, which it keeps covering as the parent resizes: it
-// takes every press and does nothing with it, so nothing under it can be
-// clicked while it is up.
-class HUDNoMouseView final : public QWidget {
+// A layer that takes every click, press, wheel turn and double click that
+// reaches it, so that nothing under it in the window sees them.  Made with a
+// parent (or given one later) it covers the parent and keeps covering it as
+// the parent resizes; it may be tinted.
+class HUDNoMouseView : public QWidget {
   Q_OBJECT
 
  public:
   explicit HUDNoMouseView(QWidget* parent = nullptr);
 
+  // Clear unless set.
   QColor backgroundColor() const { return backgroundColor_; }
   void setBackgroundColor(const QColor& colour);
 
@@ -23,9 +25,13 @@ class HUDNoMouseView final : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void coverParent();
+
   QColor backgroundColor_ = Qt::transparent;
 };
 
