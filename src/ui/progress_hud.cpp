@@ -344,6 +344,13 @@ void ProgressHUD::updateIndicators() {
 
 void ProgressHUD::setAlpha(double alpha) {
   alpha_ = alpha;
+  if (alpha >= 1.0) {
+    // Fully shown, the HUD (a whole screen in its own window) is drawn
+    // directly rather than through an effect's off-screen copy at every
+    // spinner step.
+    setGraphicsEffect(nullptr);
+    return;
+  }
   setViewOpacity(this, alpha);
 }
 
@@ -351,8 +358,11 @@ void ProgressHUD::showHUDView(bool animated) {
   post(kWillAppear);
   useAnimation_ = animated;
   update();
-  QWidget::setVisible(true);
-  raise();
+  // Never as a window of its own: only inside a container or the own window.
+  if (parentWidget()) {
+    QWidget::setVisible(true);
+    raise();
+  }
   if (animated) {
     QPointer<ProgressHUD> self(this);
     fade_.start(alpha_, 1.0, kFade, dispatch::Nanos(0),

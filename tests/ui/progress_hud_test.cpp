@@ -108,6 +108,8 @@ TEST(ProgressHUDFields, StartWithTheirFirstValues) {
   EXPECT_DOUBLE_EQ(hud.alpha(), 0);
   ASSERT_NE(hud.ownWindow(), nullptr);
   EXPECT_FALSE(hud.ownWindow()->isVisible()) << "made, not shown";
+  hud.showHUDView(false);
+  EXPECT_FALSE(hud.isVisible()) << "in no view it never becomes a window of its own";
   // The style's colours.
   EXPECT_EQ(ProgressHUDStyle::light().foregroundColor(), QColor(Qt::black));
   EXPECT_EQ(ProgressHUDStyle::dark().foregroundColor(), QColor::fromRgbF(0.95f, 0.95f, 0.95f));
@@ -373,11 +375,13 @@ TEST_F(HUDInContainer, NotificationsInOrderOnTheClock) {
   EXPECT_DOUBLE_EQ(hud->alpha(), 0);
   uitest::advance(0.1);
   EXPECT_NEAR(hud->alpha(), 0.5, 0.1);
+  EXPECT_NE(hud->graphicsEffect(), nullptr) << "faded through an opacity effect";
   uitest::advance(0.09);
   EXPECT_EQ(posts.names.size(), 1u);
   uitest::advance(0.01);
   EXPECT_EQ(posts.names.back(), "ProgressHUD.didAppear") << "at 0.2 s";
   EXPECT_DOUBLE_EQ(hud->alpha(), 1);
+  EXPECT_EQ(hud->graphicsEffect(), nullptr) << "drawn directly once fully shown";
 
   posts.names.clear();
   hud->hide(true);
