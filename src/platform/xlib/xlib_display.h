@@ -1,0 +1,41 @@
+// XlibDisplay: an Xlib connection whose loss is a state, not the end of the
+// process.  Xlib's default answer to a broken connection is exit(); for the
+// displays opened here it records the loss instead, and every later call on
+// the connection returns at once.  Connections Xlib opened elsewhere keep
+// the default.
+//
+// Use one connection from one thread (or queue) at a time.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace vistrelle::xlib {
+
+class XlibDisplay {
+ public:
+  // `name` as XOpenDisplay takes it; empty: $DISPLAY.  Null with the reason
+  // when there is no server.
+  static std::unique_ptr<XlibDisplay> open(const std::string& name, std::string* error);
+
+  ~XlibDisplay();
+  XlibDisplay(const XlibDisplay&) = delete;
+  XlibDisplay& operator=(const XlibDisplay&) = delete;
+
+  Display* get() const { return display_; }
+  int fd() const { return ConnectionNumber(display_); }
+  // True once the connection broke (the server went away or closed us).
+  bool lost() const { return lost_.load(std::memory_order_acquire); }
+
+ private:
+  explicit XlibDisplay(Display* display) : display_(display) {}
+  static void onExit(Display* display, void* self);
+
+  Display* display_;
+  std::atomic<bool> lost_{false};
+};
+
+}  // namespace vistrelle::xlib
