@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/helpers/orvex_localization_helper.h"
+#include "platform/dispatch/runtime.h"
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/message/fake/fake_transient_message.h"
 
@@ -91,6 +92,19 @@ class FakeGlasses : public TemperatureDriftCommands {
  private:
   dispatch::VirtualExecutor& clock_;
   device::BiasCollector& table_;
+};
+
+// Commands without glasses, counting the writes.
+class NoGlasses : public TemperatureDriftCommands {
+ public:
+  int32_t glassGeneration() const override { return 1; }
+  uint64_t connectionEpoch() const override { return 0; }
+  int32_t setUserImuTempBias(int32_t, float, float, float, float) override {
+    ++writes;
+    return -1;
+  }
+  void getFactoryImuTempBias(uint32_t, int32_t) override {}
+  int writes = 0;
 };
 
 struct RestoreRig {
@@ -376,6 +390,27 @@ TEST(TemperatureDriftRestore, ADestroyedRoadLeavesNoCheckBehind) {
   rig.advanceTo(30s);
   EXPECT_TRUE(rig.companion->sent.empty());
   EXPECT_TRUE(rig.messages->texts().empty());
+}
+
+TEST(TemperatureDriftRestore, InstalledOnceForTheProcess) {
+  auto main = std::make_shared<dispatch::VirtualExecutor>();
+  dispatch::Runtime runtime(main, dispatch::Runtime::Options{1});
+  EXPECT_EQ(temperatureDriftRestore(), nullptr);
+  auto glasses = std::make_shared<NoGlasses>();
+  const auto installed = installTemperatureDriftRestore(glasses);
+  ASSERT_NE(installed, nullptr);
+  EXPECT_EQ(temperatureDriftRestore(), installed);
+  EXPECT_EQ(installTemperatureDriftRestore(std::make_shared<NoGlasses>()), installed);
+  // It works on the commands it was installed with, its texts on the main
+  // queue.
+  auto messages = std::make_shared<message::FakeTransientMessage>();
+  message::TransientMessage::install(messages);
+  base::OrvexLocalizationHelper::shared().setLanguage(base::Language::Chinese);
+  installed->restoreDefaults();
+  EXPECT_EQ(glasses->writes, 2);
+  main->runUntilIdle();
+  EXPECT_EQ(messages->texts(), std::vector<std::string>{kRestoreFailed});
+  message::TransientMessage::install(nullptr);
 }
 
 }  // namespace
