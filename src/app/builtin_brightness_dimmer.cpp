@@ -19,7 +19,9 @@ struct BuiltinBrightnessDimmer::Life {
 
 namespace {
 
-float clampedLevel(float value) { return std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : 0.0f; }
+float clampedLevel(float value) {
+  return std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : 0.0f;
+}
 
 }  // namespace
 

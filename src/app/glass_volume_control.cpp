@@ -36,8 +36,7 @@ void GlassVolumeControl::handleMediaKeyEvent(const SystemDefinedEvent& event) {
   // Keys that cannot change anything change nothing: not the mute flag, and
   // not the debounce time either.
   if (!acceptsVolume()) return;
-  const double now =
-      std::chrono::duration<double, std::milli>(options_.clock->now()).count();
+  const double now = std::chrono::duration<double, std::milli>(options_.clock->now()).count();
   if (now - state_.changeVolumeTime.load() <= kDebounceMilliseconds) return;
 
   int level = state_.volumeLevel.load();

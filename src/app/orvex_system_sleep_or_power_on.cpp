@@ -64,12 +64,7 @@ OrvexSystemSleepOrPowerOn::OrvexSystemSleepOrPowerOn(Options options)
 }
 
 OrvexSystemSleepOrPowerOn::~OrvexSystemSleepOrPowerOn() {
-  dispatch::TimerSourcePtr poll;
-  {
-    std::lock_guard lock(mutex_);
-    poll = std::move(poll_);
-  }
-  if (poll) poll->cancel();
+  stopScreenPowerPoll();
   // Nothing takes a sleep-prevention hold, so there is none to give back;
   // were there one, it would end with the flag.
   if (isPreventingSleep_) isPreventingSleep_ = false;
@@ -89,17 +84,17 @@ void OrvexSystemSleepOrPowerOn::watchSystemBus() {
   }
   std::shared_ptr<bus::Bus> system = opened.value();
   std::weak_ptr<OrvexSystemSleepOrPowerOn> weak = weak_from_this();
-  auto sleeping = system->subscribe(
-      {kLogind, kLogindPath, kManager, "PrepareForSleep"}, options_.mainQueue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self || signal.args.empty() || !signal.args[0].asBool()) return;
-        if (*signal.args[0].asBool()) {
-          self->systemWillSleep();
-        } else {
-          self->screensDidWake();
-        }
-      });
+  auto sleeping = system->subscribe({kLogind, kLogindPath, kManager, "PrepareForSleep"},
+                                    options_.mainQueue, [weak](const bus::BusSignal& signal) {
+                                      auto self = weak.lock();
+                                      if (!self || signal.args.empty() || !signal.args[0].asBool())
+                                        return;
+                                      if (*signal.args[0].asBool()) {
+                                        self->systemWillSleep();
+                                      } else {
+                                        self->screensDidWake();
+                                      }
+                                    });
   if (!sleeping) options_.log("sleep observer: " + sleeping.error().describe());
   {
     std::lock_guard lock(mutex_);
@@ -108,7 +103,11 @@ void OrvexSystemSleepOrPowerOn::watchSystemBus() {
   }
   // The lock hint changes on our session's own object, whose path logind
   // tells.
-  system->call({kLogind, kLogindPath, kManager, "GetSession", {bus::BusValue("auto")},
+  system->call({kLogind,
+                kLogindPath,
+                kManager,
+                "GetSession",
+                {bus::BusValue("auto")},
                 kSessionLookupTimeout},
                options_.mainQueue, [weak](bus::Bus::Reply reply) {
                  auto self = weak.lock();
@@ -130,13 +129,13 @@ void OrvexSystemSleepOrPowerOn::watchSessionLock(const std::string& sessionPath)
   }
   if (!system) return;
   std::weak_ptr<OrvexSystemSleepOrPowerOn> weak = weak_from_this();
-  auto watched = system->subscribe(
-      {kLogind, sessionPath, kProperties, "PropertiesChanged"}, options_.mainQueue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self) return;
-        if (std::optional<bool> locked = lockedHintIn(signal)) self->screenLockChanged(*locked);
-      });
+  auto watched = system->subscribe({kLogind, sessionPath, kProperties, "PropertiesChanged"},
+                                   options_.mainQueue, [weak](const bus::BusSignal& signal) {
+                                     auto self = weak.lock();
+                                     if (!self) return;
+                                     if (std::optional<bool> locked = lockedHintIn(signal))
+                                       self->screenLockChanged(*locked);
+                                   });
   if (!watched) {
     options_.log("sleep observer: " + watched.error().describe());
     return;
@@ -154,13 +153,13 @@ void OrvexSystemSleepOrPowerOn::watchScreenSaver() {
   std::shared_ptr<bus::Bus> session = opened.value();
   std::weak_ptr<OrvexSystemSleepOrPowerOn> weak = weak_from_this();
   // Screen savers differ in the object path they send from.
-  auto watched = session->subscribe(
-      {"", "", kScreenSaver, "ActiveChanged"}, options_.mainQueue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self || signal.args.empty() || !signal.args[0].asBool()) return;
-        self->screenLockChanged(*signal.args[0].asBool());
-      });
+  auto watched = session->subscribe({"", "", kScreenSaver, "ActiveChanged"}, options_.mainQueue,
+                                    [weak](const bus::BusSignal& signal) {
+                                      auto self = weak.lock();
+                                      if (!self || signal.args.empty() || !signal.args[0].asBool())
+                                        return;
+                                      self->screenLockChanged(*signal.args[0].asBool());
+                                    });
   if (!watched) options_.log("sleep observer: " + watched.error().describe());
   std::lock_guard lock(mutex_);
   sessionBus_ = session;
@@ -181,8 +180,24 @@ void OrvexSystemSleepOrPowerOn::startScreenPowerPoll() {
   // The first answer only sets the starting state.
   poll->setTimer(options_.pollQueue->now(), options_.pollInterval);
   poll->resume();
-  std::lock_guard lock(mutex_);
-  poll_ = std::move(poll);
+  {
+    std::lock_guard lock(mutex_);
+    poll_ = std::move(poll);
+  }
+  if (dispatch::Runtime::installed()) {
+    pollStop_ = dispatch::Runtime::shared().registerStop("sleep-observer.screenpower", [weak] {
+      if (auto self = weak.lock()) self->stopScreenPowerPoll();
+    });
+  }
+}
+
+void OrvexSystemSleepOrPowerOn::stopScreenPowerPoll() {
+  dispatch::TimerSourcePtr poll;
+  {
+    std::lock_guard lock(mutex_);
+    poll = std::move(poll_);
+  }
+  if (poll) poll->cancel();
 }
 
 void OrvexSystemSleepOrPowerOn::onScreenPower(std::optional<bool> on) {
@@ -215,9 +230,13 @@ void OrvexSystemSleepOrPowerOn::wakeNotification() {
   if (isSleep_.load()) isSleep_.store(false);
 }
 
-void OrvexSystemSleepOrPowerOn::systemDidWake() { options_.print("系统已唤醒"); }
+void OrvexSystemSleepOrPowerOn::systemDidWake() {
+  options_.print("系统已唤醒");
+}
 
-void OrvexSystemSleepOrPowerOn::screenLockChanged(bool locked) { isSleep_.store(locked); }
+void OrvexSystemSleepOrPowerOn::screenLockChanged(bool locked) {
+  isSleep_.store(locked);
+}
 
 void OrvexSystemSleepOrPowerOn::screensDidSleep() {
   if (auto window = seam(); window && window->hasWindow()) window->stopCapture();

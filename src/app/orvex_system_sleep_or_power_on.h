@@ -14,6 +14,7 @@
 #include "platform/bus/bus.h"
 #include "platform/bus/bus_connector.h"
 #include "platform/dispatch/executor.h"
+#include "platform/dispatch/stop_registration.h"
 #include "platform/dispatch/timer_source.h"
 #include "platform/screenpower/screen_power_source.h"
 
@@ -86,6 +87,7 @@ class OrvexSystemSleepOrPowerOn : public std::enable_shared_from_this<OrvexSyste
   void watchSessionLock(const std::string& sessionPath);
   void watchScreenSaver();
   void startScreenPowerPoll();
+  void stopScreenPowerPoll();
   void onScreenPower(std::optional<bool> on);  // main queue
   std::shared_ptr<SleepWakeWindowSeam> seam() const;
 
@@ -103,6 +105,8 @@ class OrvexSystemSleepOrPowerOn : public std::enable_shared_from_this<OrvexSyste
   bus::BusSubscription lockedHint_;
   bus::BusSubscription screenSaver_;
   dispatch::TimerSourcePtr poll_;
+  // The poll ends with the runtime's stops, before the queues do.
+  dispatch::StopRegistration pollStop_;
 
   // Main queue only.
   std::optional<bool> screensOn_;

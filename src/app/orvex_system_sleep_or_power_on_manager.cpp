@@ -42,7 +42,9 @@ OrvexSystemSleepOrPowerOnManager::OrvexSystemSleepOrPowerOnManager(Options optio
   }
 }
 
-OrvexSystemSleepOrPowerOnManager::~OrvexSystemSleepOrPowerOnManager() { remove(); }
+OrvexSystemSleepOrPowerOnManager::~OrvexSystemSleepOrPowerOnManager() {
+  remove();
+}
 
 bool OrvexSystemSleepOrPowerOnManager::createSystemSleepOrPowerOn() {
   auto opened = options_.buses->open(bus::BusKind::System);
@@ -52,18 +54,18 @@ bool OrvexSystemSleepOrPowerOnManager::createSystemSleepOrPowerOn() {
   }
   std::shared_ptr<bus::Bus> system = opened.value();
   std::weak_ptr<OrvexSystemSleepOrPowerOnManager> weak = weak_from_this();
-  auto subscribed = system->subscribe(
-      {kLogind, kLogindPath, kManager, "PrepareForSleep"}, options_.queue,
-      [weak](const bus::BusSignal& signal) {
-        auto self = weak.lock();
-        if (!self || signal.args.empty() || !signal.args[0].asBool()) return;
-        if (*signal.args[0].asBool()) {
-          self->powerCallback(kSystemWillSleep, 0);
-        } else {
-          self->powerCallback(kSystemWillPowerOn, 0);
-          self->powerCallback(kSystemHasPoweredOn, 0);
-        }
-      });
+  auto subscribed =
+      system->subscribe({kLogind, kLogindPath, kManager, "PrepareForSleep"}, options_.queue,
+                        [weak](const bus::BusSignal& signal) {
+                          auto self = weak.lock();
+                          if (!self || signal.args.empty() || !signal.args[0].asBool()) return;
+                          if (*signal.args[0].asBool()) {
+                            self->powerCallback(kSystemWillSleep, 0);
+                          } else {
+                            self->powerCallback(kSystemWillPowerOn, 0);
+                            self->powerCallback(kSystemHasPoweredOn, 0);
+                          }
+                        });
   if (!subscribed) {
     options_.print("IORegisterForSystemPower failed");
     return false;

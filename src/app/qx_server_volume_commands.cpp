@@ -2,7 +2,9 @@
 
 namespace vistrelle {
 
-int32_t QXServerVolumeCommands::glassGeneration() const { return server_.glassGeneration(); }
+int32_t QXServerVolumeCommands::glassGeneration() const {
+  return server_.glassGeneration();
+}
 
 int32_t QXServerVolumeCommands::change_display_volume(int32_t level) {
   return server_.change_display_volume(level);

@@ -118,7 +118,8 @@ TEST_F(BuiltinBrightnessDimmerTest, DimmingTwiceKeepsTheSavedBrightness) {
   EXPECT_EQ(panel_->taken().size(), 251u);
 }
 
-TEST_F(BuiltinBrightnessDimmerTest, NothingDimsWithoutABuiltInPanelOrBeforeTheGlassesShowThePicture) {
+TEST_F(BuiltinBrightnessDimmerTest,
+       NothingDimsWithoutABuiltInPanelOrBeforeTheGlassesShowThePicture) {
   auto dim = dimmer();
   state_.isAI3DWindowOnGlasses.store(false);
   dim->closeBuiltinBrightness();

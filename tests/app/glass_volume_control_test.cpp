@@ -34,7 +34,9 @@ constexpr uint32_t kUp = GlassVolumeControl::kSoundUp;
 constexpr uint32_t kDown = GlassVolumeControl::kSoundDown;
 constexpr uint32_t kMute = GlassVolumeControl::kMute;
 
-SystemDefinedEvent key(uint32_t data1) { return {14, 8, data1}; }
+SystemDefinedEvent key(uint32_t data1) {
+  return {14, 8, data1};
+}
 
 class GlassVolumeControlTest : public ::testing::Test {
  protected:
@@ -46,8 +48,7 @@ class GlassVolumeControlTest : public ::testing::Test {
   }
 
   GlassVolumeControl control() {
-    return GlassVolumeControl(
-        {commands_, &state_, &defaults_, &center_, clock_});
+    return GlassVolumeControl({commands_, &state_, &defaults_, &center_, clock_});
   }
   // Releases of `keys`, `gap` apart on the monotonic clock.
   void press(GlassVolumeControl& volume, const std::vector<uint32_t>& keys,
@@ -99,12 +100,25 @@ TEST_F(GlassVolumeControlTest, KeyTable) {
        {},
        3,
        false},
-      {"two releases 10 ms apart count once", 3, false, {kUp, kUp}, milliseconds(10), {4}, 4, false},
+      {"two releases 10 ms apart count once",
+       3,
+       false,
+       {kUp, kUp},
+       milliseconds(10),
+       {4},
+       4,
+       false},
       {"11 ms apart count twice", 3, false, {kUp, kUp}, milliseconds(11), {4, 5}, 5, false},
       {"down at 0 stays 0 and is sent", 0, false, {kDown}, milliseconds(50), {0}, 0, false},
       {"up at 6 stays 6 and is sent", 6, false, {kUp}, milliseconds(50), {6}, 6, false},
-      {"mute then up: mute cleared, old level + 1", 3, false, {kMute, kUp}, milliseconds(50),
-       {0, 4}, 4, false},
+      {"mute then up: mute cleared, old level + 1",
+       3,
+       false,
+       {kMute, kUp},
+       milliseconds(50),
+       {0, 4},
+       4,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -206,9 +220,8 @@ TEST_F(GlassVolumeControlTest, MonitorsInstallOnceAndDeliverOnTheMainQueue) {
   auto main = std::make_shared<dispatch::VirtualExecutor>("main");
   std::vector<std::string> logged;
   source->failStarts("no X server");
-  MediaKeyMonitors monitors(volume, {source, main, [&](std::string_view line) {
-                                       logged.emplace_back(line);
-                                     }});
+  MediaKeyMonitors monitors(
+      volume, {source, main, [&](std::string_view line) { logged.emplace_back(line); }});
   monitors.installMediaKeyMonitors();
   EXPECT_FALSE(monitors.installed());
   EXPECT_EQ(logged, (std::vector<std::string>{"media keys unavailable: no X server"}));
@@ -229,8 +242,7 @@ TEST_F(GlassVolumeControlTest, MonitorsInstallOnceAndDeliverOnTheMainQueue) {
 
 TEST(SystemDefinedEvent, CarriesTheKeyStateAndRepeatInData1) {
   using mediakeys::MediaKey;
-  EXPECT_EQ(SystemDefinedEvent::fromMediaKey({MediaKey::SoundUp, false, false}).data1,
-            0x00000B00u);
+  EXPECT_EQ(SystemDefinedEvent::fromMediaKey({MediaKey::SoundUp, false, false}).data1, 0x00000B00u);
   EXPECT_EQ(SystemDefinedEvent::fromMediaKey({MediaKey::SoundDown, false, false}).data1,
             0x00010B00u);
   EXPECT_EQ(SystemDefinedEvent::fromMediaKey({MediaKey::Mute, false, false}).data1, 0x00070B00u);

@@ -42,9 +42,9 @@ class PrivatePulseServer {
     daemon_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{
             "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-            "--use-pid-file=no", "--log-target=stderr",
-            "-L", "module-native-protocol-unix socket=" + folder_ + "/native auth-anonymous=1",
-            "-L", sinkModuleArguments()},
+            "--use-pid-file=no", "--log-target=stderr", "-L",
+            "module-native-protocol-unix socket=" + folder_ + "/native auth-anonymous=1", "-L",
+            sinkModuleArguments()},
         environment());
     if (!daemon_->started()) {
       error_ = "pulseaudio could not be started";

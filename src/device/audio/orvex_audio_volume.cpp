@@ -20,18 +20,23 @@ bool namesGlasses(const std::string& description) {
 
 // The notification carries 0..1; a server may amplify past its nominal full
 // volume.
-float normalised(float volume) { return std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f); }
+float normalised(float volume) {
+  return std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
+}
 
 }  // namespace
 
 std::shared_ptr<OrvexAudioVolume> OrvexAudioVolume::create(Options options) {
   std::shared_ptr<OrvexAudioVolume> volume(new OrvexAudioVolume(std::move(options)));
   std::weak_ptr<OrvexAudioVolume> weak = volume;
-  // The server's thread only hands the event to the queue.
-  volume->options_.server->setEventHandler([weak](const audio::SinkEvent& event) {
-    if (auto self = weak.lock()) {
-      self->onQueue([event](OrvexAudioVolume& volume) { volume.onSinkEvent(event); });
-    }
+  dispatch::ExecutorPtr queue = volume->options_.queue;
+  // The server's thread only hands the event to the queue; it never holds
+  // this object, whose last owner could otherwise leave it to that thread
+  // to destroy (and with it the server, whose thread cannot stop itself).
+  volume->options_.server->setEventHandler([weak, queue](const audio::SinkEvent& event) {
+    queue->post([weak, event] {
+      if (auto self = weak.lock()) self->onSinkEvent(event);
+    });
   });
   return volume;
 }
@@ -200,7 +205,9 @@ void OrvexAudioVolume::readMute(bool muted) {
   post(value);
 }
 
-void OrvexAudioVolume::post(float value) { center_.post(kSystemVolumeNotification, Value(value)); }
+void OrvexAudioVolume::post(float value) {
+  center_.post(kSystemVolumeNotification, Value(value));
+}
 
 std::optional<uint32_t> OrvexAudioVolume::deviceID() const {
   std::lock_guard lock(mutex_);

@@ -26,7 +26,8 @@ MediaKeyMap MediaKeyMap::fromMapping(int firstKeycode, int perKeycode,
   for (size_t offset = 0; offset < keysyms.size(); ++offset) {
     const std::optional<MediaKey> key = keyForKeysym(keysyms[offset]);
     if (!key) continue;
-    const uint32_t keycode = static_cast<uint32_t>(firstKeycode) + static_cast<uint32_t>(offset / width);
+    const uint32_t keycode =
+        static_cast<uint32_t>(firstKeycode) + static_cast<uint32_t>(offset / width);
     // The first keysym found for a keycode decides it.
     map.keys_.emplace(keycode, *key);
   }

@@ -1,5 +1,7 @@
 #include "platform/xlib/xlib_display.h"
 
+#include <X11/Xlib.h>
+
 #include <mutex>
 #include <set>
 
@@ -66,6 +68,10 @@ std::unique_ptr<XlibDisplay> XlibDisplay::open(const std::string& name, std::str
   XSetIOErrorExitHandler(display, &XlibDisplay::onExit, opened.get());
   adopt(display);
   return opened;
+}
+
+int XlibDisplay::fd() const {
+  return ConnectionNumber(display_);
 }
 
 XlibDisplay::~XlibDisplay() {

@@ -7,11 +7,13 @@
 // Use one connection from one thread (or queue) at a time.
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <atomic>
 #include <memory>
 #include <string>
+
+// Xlib's display type, without Xlib's macros (None, Bool, Status, ...) in
+// every file that includes this one.
+struct _XDisplay;
 
 namespace vistrelle::xlib {
 
@@ -25,16 +27,16 @@ class XlibDisplay {
   XlibDisplay(const XlibDisplay&) = delete;
   XlibDisplay& operator=(const XlibDisplay&) = delete;
 
-  Display* get() const { return display_; }
-  int fd() const { return ConnectionNumber(display_); }
+  _XDisplay* get() const { return display_; }
+  int fd() const;
   // True once the connection broke (the server went away or closed us).
   bool lost() const { return lost_.load(std::memory_order_acquire); }
 
  private:
-  explicit XlibDisplay(Display* display) : display_(display) {}
-  static void onExit(Display* display, void* self);
+  explicit XlibDisplay(_XDisplay* display) : display_(display) {}
+  static void onExit(_XDisplay* display, void* self);
 
-  Display* display_;
+  _XDisplay* display_;
   std::atomic<bool> lost_{false};
 };
 

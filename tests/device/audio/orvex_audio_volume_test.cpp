@@ -22,13 +22,12 @@ class OrvexAudioVolumeTest : public ::testing::Test {
                                 [this](const Notification& posted) {
                                   posts_.push_back(static_cast<float>(posted.object.doubleOr(-1)));
                                 });
-    volume_ = OrvexAudioVolume::create({.server = server_,
-                                        .queue = queue_,
-                                        .center = &center_,
-                                        .state = &state_,
-                                        .print = [this](std::string_view line) {
-                                          lines_.emplace_back(line);
-                                        }});
+    volume_ = OrvexAudioVolume::create(
+        {.server = server_,
+         .queue = queue_,
+         .center = &center_,
+         .state = &state_,
+         .print = [this](std::string_view line) { lines_.emplace_back(line); }});
   }
 
   std::shared_ptr<audio::FakeAudioServer> server_ = std::make_shared<audio::FakeAudioServer>();

@@ -51,7 +51,9 @@ void FakeAudioServer::change(uint32_t index, float volume, bool muted) {
   raise({SinkEventKind::Changed, index});
 }
 
-void FakeAudioServer::touch(uint32_t index) { raise({SinkEventKind::Changed, index}); }
+void FakeAudioServer::touch(uint32_t index) {
+  raise({SinkEventKind::Changed, index});
+}
 
 void FakeAudioServer::setServerRunning(bool running) {
   std::lock_guard lock(mutex_);

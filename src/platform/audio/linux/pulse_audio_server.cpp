@@ -95,9 +95,7 @@ void PulseAudioServer::onState(pa_context* context, void* self) {
     server->ready_.store(false, std::memory_order_release);
     server->failed_.store(true, std::memory_order_release);
   }
-  {
-    std::lock_guard lock(server->waitMutex_);
-  }
+  { std::lock_guard lock(server->waitMutex_); }
   server->changed_.notify_all();
   if (wasReady && !PA_CONTEXT_IS_GOOD(state)) {
     server->deliver({SinkEventKind::ServerLost, 0});
@@ -145,8 +143,9 @@ bool PulseAudioServer::connect() {
           onEvent(context, static_cast<int>(type), index, self);
         },
         this);
-    started = pa_context_connect(context_, options_.server.empty() ? nullptr : options_.server.c_str(),
-                                 PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    started =
+        pa_context_connect(context_, options_.server.empty() ? nullptr : options_.server.c_str(),
+                           PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
   }
   pa_threaded_mainloop_unlock(loop_);
   if (!started) {
@@ -168,9 +167,8 @@ bool PulseAudioServer::connect() {
   Call call;
   call.server = this;
   pa_threaded_mainloop_lock(loop_);
-  pa_operation* subscribed = pa_context_subscribe(
-      context_, PA_SUBSCRIPTION_MASK_SINK,
-      &onSuccess, &call);
+  pa_operation* subscribed =
+      pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SINK, &onSuccess, &call);
   pa_threaded_mainloop_unlock(loop_);
   if (!finish(subscribed, call)) {
     teardown();
@@ -262,10 +260,7 @@ std::vector<AudioSink> PulseAudioServer::sinks() {
   Call call;
   call.server = this;
   pa_threaded_mainloop_lock(loop_);
-  pa_operation* operation = pa_context_get_sink_info_list(
-      context_,
-      &onSinkInfo,
-      &call);
+  pa_operation* operation = pa_context_get_sink_info_list(context_, &onSinkInfo, &call);
   pa_threaded_mainloop_unlock(loop_);
   if (!finish(operation, call)) return {};
   return call.sinks;
@@ -277,10 +272,7 @@ std::optional<AudioSink> PulseAudioServer::sink(uint32_t index) {
   Call call;
   call.server = this;
   pa_threaded_mainloop_lock(loop_);
-  pa_operation* operation = pa_context_get_sink_info_by_index(
-      context_, index,
-      &onSinkInfo,
-      &call);
+  pa_operation* operation = pa_context_get_sink_info_by_index(context_, index, &onSinkInfo, &call);
   pa_threaded_mainloop_unlock(loop_);
   // A sink that is gone answers with an error (eol < 0).
   if (!finish(operation, call) || call.sinks.empty()) return std::nullopt;
@@ -306,10 +298,7 @@ bool PulseAudioServer::setVolume(uint32_t index, float volume) {
   Call read;
   read.server = this;
   pa_threaded_mainloop_lock(loop_);
-  pa_operation* reading = pa_context_get_sink_info_by_index(
-      context_, index,
-      &onSinkInfo,
-      &read);
+  pa_operation* reading = pa_context_get_sink_info_by_index(context_, index, &onSinkInfo, &read);
   pa_threaded_mainloop_unlock(loop_);
   if (!finish(reading, read) || read.volumes.empty()) return false;
 

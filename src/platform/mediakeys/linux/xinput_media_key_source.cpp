@@ -1,5 +1,6 @@
 #include "platform/mediakeys/linux/xinput_media_key_source.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
@@ -18,7 +19,9 @@ std::shared_ptr<XInputMediaKeySource> XInputMediaKeySource::create(std::string d
 XInputMediaKeySource::XInputMediaKeySource(std::string display)
     : displayName_(std::move(display)) {}
 
-XInputMediaKeySource::~XInputMediaKeySource() { stop(); }
+XInputMediaKeySource::~XInputMediaKeySource() {
+  stop();
+}
 
 bool XInputMediaKeySource::start(Handler handler, std::string* error) {
   auto fail = [error](std::string reason) {
@@ -52,6 +55,19 @@ bool XInputMediaKeySource::start(Handler handler, std::string* error) {
   // physical (slave) keyboard it came from.
   XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
   XISelectEvents(x, DefaultRootWindow(x), &mask, 1);
+  // A remapped keyboard: with XKB (every server today) the core
+  // MappingNotify comes only to clients that ask XKB for map changes.
+  int xkbOpcode = 0;
+  int xkbEvent = -1;
+  int xkbError = 0;
+  int xkbMajor = XkbMajorVersion;
+  int xkbMinor = XkbMinorVersion;
+  if (XkbQueryExtension(x, &xkbOpcode, &xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
+    const unsigned int changes = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+    XkbSelectEvents(x, XkbUseCoreKbd, changes, changes);
+  } else {
+    xkbEvent = -1;
+  }
   XSync(x, False);
   if (display->lost()) return fail("the X server went away");
 
@@ -59,6 +75,7 @@ bool XInputMediaKeySource::start(Handler handler, std::string* error) {
   queue_ = runtime.makeSerialQueue("mediakeys");
   display_ = std::move(display);
   opcode_ = opcode;
+  xkbEvent_ = xkbEvent;
   handler_ = std::move(handler);
   readMapping();
   reader_ = runtime.reactor().makeReadSource(display_->fd(), queue_);
@@ -68,6 +85,7 @@ bool XInputMediaKeySource::start(Handler handler, std::string* error) {
   });
   reader_->resume();
   started_ = true;
+  listening_.store(true, std::memory_order_release);
   stopRegistration_ = runtime.registerStop("mediakeys", [weak] {
     if (auto self = weak.lock()) self->stop();
   });
@@ -96,6 +114,7 @@ void XInputMediaKeySource::stop() {
 }
 
 void XInputMediaKeySource::teardown() {
+  listening_.store(false, std::memory_order_release);
   // The reactor stops watching the descriptor before Xlib closes it.
   if (reader_) reader_->cancel();
   reader_.reset();
@@ -109,8 +128,8 @@ void XInputMediaKeySource::readMapping() {
   int last = 0;
   XDisplayKeycodes(x, &first, &last);
   int perKeycode = 0;
-  KeySym* keysyms = XGetKeyboardMapping(x, static_cast<KeyCode>(first), last - first + 1,
-                                        &perKeycode);
+  KeySym* keysyms =
+      XGetKeyboardMapping(x, static_cast<KeyCode>(first), last - first + 1, &perKeycode);
   std::vector<uint32_t> table;
   if (keysyms != nullptr) {
     const size_t count = static_cast<size_t>(last - first + 1) * static_cast<size_t>(perKeycode);
@@ -125,30 +144,53 @@ void XInputMediaKeySource::pump() {
   if (!display_) return;
   Display* x = display_->get();
   std::vector<MediaKeyEvent> events;
-  while (!display_->lost() && XPending(x) > 0) {
-    XEvent event;
-    XNextEvent(x, &event);
-    if (event.type == MappingNotify) {
-      XRefreshKeyboardMapping(&event.xmapping);
-      if (event.xmapping.request == MappingKeyboard) readMapping();
-      continue;
-    }
-    XGenericEventCookie* cookie = &event.xcookie;
-    if (cookie->type != GenericEvent || cookie->extension != opcode_) continue;
-    if (!XGetEventData(x, cookie)) continue;
-    if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
-      const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-      if (std::optional<MediaKey> key = map_.keyFor(static_cast<uint32_t>(raw->detail))) {
-        events.push_back({*key, cookie->evtype == XI_RawKeyPress, (raw->flags & XIKeyRepeat) != 0});
+  // Several notices of one remap come together: the table is read once,
+  // before the next key needs it.
+  bool mappingChanged = false;
+  for (;;) {
+    while (!display_->lost() && XPending(x) > 0) {
+      XEvent event;
+      XNextEvent(x, &event);
+      if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+        if (event.xmapping.request == MappingKeyboard) mappingChanged = true;
+        continue;
       }
+      if (xkbEvent_ >= 0 && event.type == xkbEvent_) {
+        const int kind = reinterpret_cast<const XkbEvent*>(&event)->any.xkb_type;
+        if (kind == XkbMapNotify || kind == XkbNewKeyboardNotify) mappingChanged = true;
+        continue;
+      }
+      XGenericEventCookie* cookie = &event.xcookie;
+      if (cookie->type != GenericEvent || cookie->extension != opcode_) continue;
+      if (cookie->evtype != XI_RawKeyPress && cookie->evtype != XI_RawKeyRelease) continue;
+      // The event's data is taken and given back before anything else talks
+      // to the server: a round trip drops the data of events not yet claimed
+      // and frees what was claimed.
+      if (!XGetEventData(x, cookie)) continue;
+      const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+      const auto keycode = static_cast<uint32_t>(raw->detail);
+      const bool down = cookie->evtype == XI_RawKeyPress;
+      const bool repeat = (raw->flags & XIKeyRepeat) != 0;
+      XFreeEventData(x, cookie);
+      if (mappingChanged) {
+        readMapping();
+        mappingChanged = false;
+      }
+      if (std::optional<MediaKey> key = map_.keyFor(keycode))
+        events.push_back({*key, down, repeat});
     }
-    XFreeEventData(x, cookie);
+    if (!mappingChanged || display_->lost()) break;
+    readMapping();
+    mappingChanged = false;
+    // Its round trip may have queued events the descriptor no longer shows.
   }
   for (const MediaKeyEvent& event : events) {
     if (handler_) handler_(event);
   }
   if (display_ && display_->lost()) {
     // Nothing more will come; the descriptor would only report its end.
+    listening_.store(false, std::memory_order_release);
     if (reader_) reader_->cancel();
     reader_.reset();
     display_.reset();

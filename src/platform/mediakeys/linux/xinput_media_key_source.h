@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,8 @@ class XInputMediaKeySource final : public MediaKeySource,
 
   bool start(Handler handler, std::string* error) override;
   void stop() override;
+  // True from a successful start until stop() or the server's loss.
+  bool listening() const { return listening_.load(std::memory_order_acquire); }
 
  private:
   explicit XInputMediaKeySource(std::string display);
@@ -48,8 +51,10 @@ class XInputMediaKeySource final : public MediaKeySource,
   std::unique_ptr<xlib::XlibDisplay> display_;
   dispatch::IoSourcePtr reader_;
   int opcode_ = 0;
+  int xkbEvent_ = -1;  // XKB's event type, -1 without XKB
   MediaKeyMap map_;
   Handler handler_;
+  std::atomic<bool> listening_{false};
 };
 
 }  // namespace vistrelle::mediakeys

@@ -2,8 +2,8 @@
 // changed with pactl as the desktop's volume controls would.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
@@ -29,15 +29,14 @@ class OrvexAudioVolumePulseTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(pulse_.running()) << pulse_.error();
     state_.glassStatus.store(true);
-    observer_ = center_.observe(OrvexAudioVolume::kSystemVolumeNotification, nullptr,
-                                [this](const Notification& posted) {
-                                  {
-                                    std::lock_guard lock(mutex_);
-                                    posts_.push_back(
-                                        static_cast<float>(posted.object.doubleOr(-1)));
-                                  }
-                                  posted_.notify_all();
-                                });
+    observer_ = center_.observe(
+        OrvexAudioVolume::kSystemVolumeNotification, nullptr, [this](const Notification& posted) {
+          {
+            std::lock_guard lock(mutex_);
+            posts_.push_back(static_cast<float>(posted.object.doubleOr(-1)));
+          }
+          posted_.notify_all();
+        });
   }
   void TearDown() override {
     volume_.reset();
@@ -159,9 +158,9 @@ TEST_F(OrvexAudioVolumePulseTest, AReloadedSinkIsFollowedAtItsNewIndex) {
   ASSERT_TRUE(first);
 
   pactl({"unload-module", "module-null-sink"});
-  pactl({"load-module", "module-null-sink", std::string("sink_name=") + kSink,
-         std::string("sink_properties=device.description=") +
-             PrivatePulseServer::kSinkDescription});
+  pactl(
+      {"load-module", "module-null-sink", std::string("sink_name=") + kSink,
+       std::string("sink_properties=device.description=") + PrivatePulseServer::kSinkDescription});
   const std::optional<uint32_t> second = waitForDevice(first);
   ASSERT_TRUE(second);
   EXPECT_NE(*second, *first);
@@ -181,9 +180,9 @@ TEST_F(OrvexAudioVolumePulseTest, AddedBeforeTheSinkExistsItIsTakenWhenItAppears
   EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(20), [queue] { queue->sync([] {}); }));
   EXPECT_TRUE(volume_->isListening());
   EXPECT_FALSE(volume_->getAudioDevices());
-  pactl({"load-module", "module-null-sink", std::string("sink_name=") + kSink,
-         std::string("sink_properties=device.description=") +
-             PrivatePulseServer::kSinkDescription});
+  pactl(
+      {"load-module", "module-null-sink", std::string("sink_name=") + kSink,
+       std::string("sink_properties=device.description=") + PrivatePulseServer::kSinkDescription});
   EXPECT_NEAR(post(1), 1.0f, kTolerance);
   EXPECT_TRUE(volume_->deviceID());
 }

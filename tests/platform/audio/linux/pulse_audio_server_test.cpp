@@ -138,8 +138,8 @@ TEST(PulseAudioServer, WithoutAServerThereIsNothingAndNothingWaits) {
   PrivatePulseServer pulse;
   ASSERT_TRUE(pulse.running()) << pulse.error();
   // A minute's time-out: a call that waited for it would not finish in time.
-  auto server =
-      PulseAudioServer::create({.server = pulse.missingServer(), .timeout = std::chrono::minutes(1)});
+  auto server = PulseAudioServer::create(
+      {.server = pulse.missingServer(), .timeout = std::chrono::minutes(1)});
   EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(20), [server] {
     EXPECT_FALSE(server->connect());
     EXPECT_FALSE(server->connected());
