@@ -39,12 +39,14 @@ class PrivatePulseServer {
       return;
     }
     folder_ = pattern;  // mkdtemp makes it 0700, as a runtime folder must be
+    // setpriv hands the server a parent-death signal: a test that crashes
+    // or is stopped by a sanitizer takes its server with it.
     daemon_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{
-            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-            "--use-pid-file=no", "--log-target=stderr", "-L",
-            "module-native-protocol-unix socket=" + folder_ + "/native auth-anonymous=1", "-L",
-            sinkModuleArguments()},
+            "setpriv", "--pdeathsig", "TERM", "pulseaudio", "-n", "--daemonize=no",
+            "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no", "--log-target=stderr",
+            "-L", "module-native-protocol-unix socket=" + folder_ + "/native auth-anonymous=1",
+            "-L", sinkModuleArguments()},
         environment());
     if (!daemon_->started()) {
       error_ = "pulseaudio could not be started";
