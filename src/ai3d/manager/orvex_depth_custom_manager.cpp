@@ -94,7 +94,7 @@ OrvexDepthCustomManager::~OrvexDepthCustomManager() {
 }
 
 void OrvexDepthCustomManager::start() {
-  loader_->start(globalQueue_);
+  loader_->start(env_.installQueue ? env_.installQueue : globalQueue_);
 }
 
 template <typename Fn>

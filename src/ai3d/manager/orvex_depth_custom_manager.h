@@ -68,6 +68,7 @@ class OrvexDepthCustomManager : public std::enable_shared_from_this<OrvexDepthCu
     // no back-end, and every open is refused.
     std::function<std::unique_ptr<KernelBackend>()> makeBackend;
     DepthModelEnvironment model;             // the model install's
+    dispatch::ExecutorPtr installQueue;      // where it runs; default: the global queue
     std::optional<OrvexDecryptAESGCM> keys;  // default: the program's own
     dispatch::ExecutorPtr scalerQueue;       // default: a serial queue of the runtime
     dispatch::ExecutorPtr depthBufferQueue;  // default: the controller's own
