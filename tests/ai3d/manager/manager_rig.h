@@ -140,13 +140,23 @@ struct RigOptions {
   bool modelLoads = true;
   bool backend = true;
   bool separateInstall = false;  // the install runs on `install`, not the main queue
+  // Real glasses instead of the fake: their command layer, its main state
+  // (left as it is) and its main queue.
+  ai3d::GlassesControl* glasses = nullptr;
+  MainState* state = nullptr;
+  std::shared_ptr<dispatch::VirtualExecutor> main;
 };
 
 class ManagerRig {
  public:
-  explicit ManagerRig(RigOptions options = {}) : options_(options) {
-    state.reset();
-    state.glassStatus.store(true);
+  explicit ManagerRig(RigOptions options = {})
+      : main(options.main ? options.main : std::make_shared<dispatch::VirtualExecutor>("main")),
+        state(options.state != nullptr ? *options.state : ownState_),
+        options_(options) {
+    if (options.state == nullptr) {
+      state.reset();
+      state.glassStatus.store(true);
+    }
     state.isOpen3D.store(true);
     state.depthValue.store(0.01f);
     results = center.observe(
@@ -163,7 +173,7 @@ class ManagerRig {
 
   ai3d::OrvexDepthCustomManager::Environment environment() {
     ai3d::OrvexDepthCustomManager::Environment env;
-    env.glasses = &glasses;
+    env.glasses = options_.glasses != nullptr ? options_.glasses : &glasses;
     env.screens = &screens;
     env.makeWindow = [this](ai3d::KernelBackend& backend) -> std::unique_ptr<ai3d::DepthWindow> {
       ++windowsMade;
@@ -235,12 +245,16 @@ class ManagerRig {
     glasses.device = false;
   }
 
-  std::shared_ptr<dispatch::VirtualExecutor> main =
-      std::make_shared<dispatch::VirtualExecutor>("main");
+  std::shared_ptr<dispatch::VirtualExecutor> main;
   std::shared_ptr<dispatch::VirtualExecutor> install =
       std::make_shared<dispatch::VirtualExecutor>("install");
   GCXTimer timer{main, main};
-  MainState state;
+
+ private:
+  MainState ownState_;
+
+ public:
+  MainState& state;
   NotificationCenter center;
   FakeGlasses glasses;
   FakeScreens screens;
