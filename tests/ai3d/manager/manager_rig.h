@@ -144,7 +144,7 @@ struct RigOptions {
   // (left as it is) and its main queue.
   ai3d::GlassesControl* glasses = nullptr;
   MainState* state = nullptr;
-  std::shared_ptr<dispatch::VirtualExecutor> main;
+  std::shared_ptr<dispatch::VirtualExecutor> main = nullptr;
 };
 
 class ManagerRig {
