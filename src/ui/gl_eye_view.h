@@ -26,12 +26,23 @@ class GlEyeView final : public QObject, public ai3d::EyeView {
                    std::shared_ptr<const ai3d::KernelMap> depthLeftTexture,
                    std::shared_ptr<const ai3d::KernelMap> depthRightTexture) override;
   void setDepthValue(float depthValue) override;
-  // Without all three textures: "Metal resources not available", nothing drawn.
+  // Without all three textures: "Metal resources not available", nothing
+  // drawn. In the depth preview: the preview, with or without its texture.
   void draw() override;
 
+  // The second drawing mode, a preview of one depth map as grey; nothing in
+  // the application switches it on. A map that is not a host copy shows none.
+  bool isShwoDepth() const { return isShwoDepth_; }
+  void setIsShwoDepth(bool showDepth);
+  void setDepthTexture(std::shared_ptr<const ai3d::KernelMap> depthTexture);
+
  private:
+  void updatePreview();
+
   QPointer<StereoGlSurface> surface_;
   const bool isRightEye_;
+  bool isShwoDepth_ = false;
+  std::shared_ptr<const ai3d::HalfMapCopy> depthTexture_;
 };
 
 }  // namespace vistrelle::ui

@@ -28,6 +28,10 @@ class StereoGlRenderer {
     std::shared_ptr<const ai3d::HalfMapCopy> left;
     std::shared_ptr<const ai3d::HalfMapCopy> right;
     float signedDepth = 0;  // -depthValue for the left eye, +depthValue for the right
+    // The depth preview instead (off unless someone switches it on): this
+    // map as grey, fitted like the frame (a square without one).
+    bool showDepth = false;
+    std::shared_ptr<const ai3d::HalfMapCopy> depth;
     bool complete() const { return frame && left && right; }
   };
 
@@ -42,7 +46,7 @@ class StereoGlRenderer {
   static std::string currentRenderer();
 
   // Clears the bound framebuffer (width x height device pixels) to black
-  // and draws each complete eye into its half.
+  // and draws each complete eye (each previewing one) into its half.
   void draw(const Eye& leftEye, const Eye& rightEye, int width, int height);
 
   // Frame uploads so far (one per new frame).
@@ -51,6 +55,7 @@ class StereoGlRenderer {
  private:
   struct Textures;
   void upload(const Eye& eye);
+  void drawPreview(const Eye& eye, int x, int width, int height);
 
   std::unique_ptr<Textures> textures_;
   uint64_t frameUploads_ = 0;

@@ -63,6 +63,12 @@ void StereoGlSurface::setDepthValue(bool rightEye, float depthValue) {
   depthValues_[rightEye] = depthValue;
 }
 
+void StereoGlSurface::setDepthPreview(bool rightEye, bool showDepth,
+                                      std::shared_ptr<const ai3d::HalfMapCopy> depth) {
+  eyes_[rightEye].showDepth = showDepth;
+  eyes_[rightEye].depth = std::move(depth);
+}
+
 uint64_t StereoGlSurface::frameUploads() const {
   return uploadsOfReleased_ + (renderer_ ? renderer_->frameUploads() : 0);
 }
@@ -86,9 +92,12 @@ void StereoGlSurface::paintGL() {
     std::fflush(stdout);
     return;
   }
-  const StereoGlRenderer::Eye* shown = eyes_[0].complete()   ? &eyes_[0]
-                                       : eyes_[1].complete() ? &eyes_[1]
-                                                             : nullptr;
+  auto showsFrame = [](const StereoGlRenderer::Eye& eye) {
+    return !eye.showDepth && eye.complete();
+  };
+  const StereoGlRenderer::Eye* shown = showsFrame(eyes_[0])   ? &eyes_[0]
+                                       : showsFrame(eyes_[1]) ? &eyes_[1]
+                                                              : nullptr;
   if (shown == nullptr) return;
   ++framesDrawn_;
   drawnCapture_ = shown->frame->timestamp();

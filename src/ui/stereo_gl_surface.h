@@ -30,6 +30,9 @@ class StereoGlSurface : public QOpenGLWidget {
               std::shared_ptr<const ai3d::HalfMapCopy> left,
               std::shared_ptr<const ai3d::HalfMapCopy> right);
   void setDepthValue(bool rightEye, float depthValue);
+  // The eye's depth preview in place of its picture (off at first).
+  void setDepthPreview(bool rightEye, bool showDepth,
+                       std::shared_ptr<const ai3d::HalfMapCopy> depth);
   bool eyeComplete(bool rightEye) const { return eyes_[rightEye].complete(); }
   // Asks for a paint (both eyes' draws of a frame make one).
   void requestDraw() { update(); }

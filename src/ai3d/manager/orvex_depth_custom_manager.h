@@ -100,6 +100,9 @@ class OrvexDepthCustomManager : public std::enable_shared_from_this<OrvexDepthCu
   // The model's install: Loading until it ended.
   DepthModelLoader::State modelState() const { return loader_->state(); }
   const std::shared_ptr<DepthModelHolder>& depthModelHolder() const { return holder_; }
+  // The loaded model (none until its install succeeded) and the scaler.
+  std::shared_ptr<DepthModel> model() const { return holder_->model(); }
+  std::shared_ptr<MetalPixelBufferScaler> scaler() const { return holder_->scaler(); }
   // Null when no back-end could be made.
   OrvexDepth3DViewController* deopth3DViewController() const { return controller_.get(); }
   KernelBackend* backend() const { return backend_.get(); }

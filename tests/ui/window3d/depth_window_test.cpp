@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSurfaceFormat>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <mutex>
 
+#include "ai3d/kernels/half_float.h"
 #include "ai3d/kernels/kernel_backend_factory.h"
 #include "ai3d/manager/orvex_depth_custom_manager.h"
 #include "ai3d/pipeline/temp_folder.h"
@@ -38,6 +40,8 @@
 #include "support/openbox_session.h"
 #include "support/x_client.h"
 #include "support/xorg_dummy_server.h"
+#include "ui/gl_eye_view.h"
+#include "ui/gl_eye_view_factory.h"
 #include "ui/orvex_depth_window.h"
 #include "ui/qt_depth_window.h"
 #include "ui/qt_main_queue.h"
@@ -422,6 +426,54 @@ TEST_F(DepthWindowTest, TheWindowManagersCloseStopsTheCapture) {
   EXPECT_FALSE(state_.isAI3DWindowOnGlasses.load());
 }
 
+TEST(DepthPreview, OffByDefaultAndWhenOnShowsTheMapAsGreyFittedLikeAFrame) {
+  ASSERT_TRUE(xorg->setLayout(DummyLayout::Extended));
+  ASSERT_TRUE(processEventsUntil([] {
+    QScreen* glasses = screenForOutput("DUMMY1");
+    return glasses != nullptr && glasses->geometry().width() == 1920;
+  }));
+  auto backend = ai3d::makeCpuKernelBackend(1);
+  QWidget window;
+  auto* surface = new StereoGlSurface(&window);
+  auto* layout = new QVBoxLayout(&window);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(surface);
+  GlEyeViewFactory views(surface, *backend);
+  auto left = std::static_pointer_cast<GlEyeView>(views.makeView(false));
+  auto right = std::static_pointer_cast<GlEyeView>(views.makeView(true));
+  EXPECT_FALSE(left->isShwoDepth());
+  window.setGeometry(screenForOutput("DUMMY1")->geometry());
+  window.showFullScreen();
+  ASSERT_TRUE(processEventsUntil([&] { return window.geometry() == QRect(1920, 0, 1920, 1080); }));
+  if (!surface->failure().empty()) GTEST_SKIP() << surface->failure();
+
+  auto half = std::make_shared<ai3d::HalfMapCopy>(8, 8);
+  std::fill(half->values().begin(), half->values().end(), ai3d::floatToHalf(0.5f));
+  half->setSerial(1);
+  left->setDepthTexture(half);
+  left->setIsShwoDepth(true);
+  left->draw();
+  right->draw();  // nothing to show: black
+  processEventsUntil([] { return false; }, 300ms);
+
+  std::string reason;
+  auto grabber = capture::XcbScreenGrabber::connect(xorg->display().c_str(), &reason);
+  ASSERT_NE(grabber, nullptr) << reason;
+  std::shared_ptr<capture::CaptureFrame> grab;
+  for (const capture::DisplayInfo& display : grabber->displays()) {
+    if (display.x == 1920 && grabber->open(display.id, false, &reason))
+      grab = grabber->grab(&reason);
+  }
+  ASSERT_NE(grab, nullptr) << reason;
+  // Without a frame the preview is fitted as a square: 960 x 960 in the
+  // left half, centred.
+  EXPECT_NEAR(static_cast<int>(pixelAt(*grab, 480, 540) & 0xFF), 128, 2);
+  EXPECT_EQ(pixelAt(*grab, 480, 540) >> 8 & 0xFF, pixelAt(*grab, 480, 540) & 0xFF) << "grey";
+  EXPECT_EQ(pixelAt(*grab, 480, 30), 0u) << "letterbox";
+  EXPECT_EQ(pixelAt(*grab, 1440, 540), 0u) << "the right eye has nothing";
+  EXPECT_EQ(surface->framesDrawn(), 0u) << "no frame was shown";
+}
+
 }  // namespace
 }  // namespace vistrelle::ui
 
@@ -467,6 +519,8 @@ int main(int argc, char** argv) {
     }
     vistrelle::testing::XClient(server.display()).warpPointer(1900, 1060);
     status = RUN_ALL_TESTS();
+    // Views let go of last are deleted on the GUI thread's next turn.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     runtime.runStops();
     runtime.stop();
   }
