@@ -19,6 +19,8 @@ StereoGlSurface::StereoGlSurface(QWidget* parent) : QOpenGLWidget(parent) {
 
 StereoGlSurface::~StereoGlSurface() {
   releaseRenderer();
+  // The base class destroys the context after this object is gone.
+  disconnect(contextGone_);
 }
 
 void StereoGlSurface::releaseRenderer() {
@@ -33,8 +35,9 @@ void StereoGlSurface::releaseRenderer() {
 void StereoGlSurface::initializeGL() {
   // The renderer of an earlier context went when that context was about to
   // be destroyed (the widget moved to another window).
-  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &StereoGlSurface::releaseRenderer,
-          Qt::UniqueConnection);
+  disconnect(contextGone_);
+  contextGone_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this,
+                         &StereoGlSurface::releaseRenderer);
   try {
     renderer_ = std::make_unique<StereoGlRenderer>();
     failure_.clear();

@@ -55,6 +55,7 @@ class StereoGlSurface : public QOpenGLWidget {
   void releaseRenderer();
 
   std::unique_ptr<StereoGlRenderer> renderer_;
+  QMetaObject::Connection contextGone_;
   std::string failure_;
   StereoGlRenderer::Eye eyes_[2];
   float depthValues_[2] = {0, 0};
