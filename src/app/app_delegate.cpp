@@ -14,7 +14,13 @@ namespace vistrelle {
 
 AppDelegate* appDelegate = nullptr;
 
-AppDelegate::AppDelegate(AppServices services) : services_(std::move(services)) {
+AppDelegate::AppDelegate(AppServices services)
+    : services_(std::move(services)),
+      updateHost_([this] { return window_.get(); },
+                  [this](bool hideInteractions) -> std::shared_ptr<cloud::UpdateSheet> {
+                    return makeUpdateSheet_ ? makeUpdateSheet_(hideInteractions) : nullptr;
+                  },
+                  [this] { terminate(); }) {
   if (!services_.trace) {
     services_.trace = [](const std::string& text) {
       std::printf("%s\n", text.c_str());
@@ -94,6 +100,17 @@ void AppDelegate::showPopover() {
 void AppDelegate::showHomeWindow() {
   if (!window_ && services_.makeWindow) window_ = services_.makeWindow();
   if (window_) window_->showCentered();
+}
+
+void AppDelegate::configureUpdate(AppUpdateHost::SheetFactory makeSheet,
+                                  cloud::UpdateServices services) {
+  makeUpdateSheet_ = std::move(makeSheet);
+  updateServices_ = std::move(services);
+}
+
+void AppDelegate::checkAppUpdate(std::function<void(bool nothingInTheWay)> completion) {
+  if (!appUpdate_) appUpdate_ = std::make_unique<cloud::AppUpdate>(updateHost_, updateServices_);
+  appUpdate_->checkAppUpdate(std::move(completion));
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool) {

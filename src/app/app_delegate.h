@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "app/app_services.h"
+#include "app/app_update_host.h"
 #include "app/app_window.h"
 #include "base/state/main_state.h"
+#include "cloud/update/app_update.h"
 
 namespace vistrelle {
 
@@ -53,6 +55,20 @@ class AppDelegate {
   void showPopover();
   bool getCPUTypeIsARM() const;
   bool checkisChinaSimplified() const;
+
+  // What the update check works with: the user interface's sheet factory
+  // (none: no sheet can be made) and the services, whose empty ones are the
+  // process' own.  Before the first check.
+  void configureUpdate(AppUpdateHost::SheetFactory makeSheet, cloud::UpdateServices services = {});
+  // Asks the service for a newer build while the main window shows its home
+  // content, and lays the update sheet over it when there is one.
+  // completion(true): nothing is in the way (no sheet is showing), so the
+  // glasses' set-up may go on.  Main queue.
+  void checkAppUpdate(std::function<void(bool nothingInTheWay)> completion = {});
+  // The update sheet while it exists.
+  cloud::UpdateSheetController* appUpdateView() const {
+    return appUpdate_ ? appUpdate_->appUpdateView() : nullptr;
+  }
 
   AppWindow* window() const { return window_.get(); }
   // The application menu: one entry, "退出Vistrelle".  It is never attached to
@@ -160,6 +176,11 @@ class AppDelegate {
   std::vector<MenuEntry> appMenu_;
   std::atomic<bool> terminating_{false};
   std::atomic<int> exitCleanupRuns_{0};
+  AppUpdateHost::SheetFactory makeUpdateSheet_;
+  cloud::UpdateServices updateServices_;
+  AppUpdateHost updateHost_;
+  // Made on the first check, once the process' HTTP layer and runtime exist.
+  std::unique_ptr<cloud::AppUpdate> appUpdate_;
 };
 
 // The process-wide delegate, set as the first step of launch.

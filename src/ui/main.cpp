@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QSurfaceFormat>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -13,15 +14,20 @@
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
 #include "cloud/http/orvex_alamofire_manager.h"
+#include "device/firmware/qx_server_dfu_port.h"
 #include "platform/dispatch/runtime.h"
 #include "platform/hid/hid_backend.h"
+#include "platform/hid/hid_io_transport.h"
 #include "platform/message/logging_transient_message.h"
 #include "platform/message/transient_message.h"
 #include "platform/process/termination_signals.h"
 #include "platform/settings/user_defaults.h"
 #include "sim/hid/sim_hid_bus.h"
+#include "sim/hid/sim_hid_io_transport.h"
 #include "ui/home_window.h"
 #include "ui/light_palette.h"
+#include "ui/orvex_app_update_view.h"
+#include "ui/orvex_dfu_update_view.h"
 #include "ui/popover.h"
 #include "ui/qt_main_queue.h"
 #include "ui/qt_status_item.h"
@@ -32,7 +38,8 @@ namespace {
 // The HID back-end, chosen once before anything opens a device:
 // "--hid-backend=sim" runs on the simulated bus (nothing plugged until a
 // simulated device is), "--hid-backend=hidraw" or nothing on the system's
-// hidraw nodes.  False for any other value.
+// hidraw nodes.  The firmware updater's transport follows the same choice.
+// False for any other value.
 bool chooseHidBackend(int argc, char** argv) {
   constexpr std::string_view kOption = "--hid-backend=";
   for (int i = 1; i < argc; ++i) {
@@ -40,7 +47,10 @@ bool chooseHidBackend(int argc, char** argv) {
     if (argument.substr(0, kOption.size()) != kOption) continue;
     const std::string_view value = argument.substr(kOption.size());
     if (value == "sim") {
-      vistrelle::hid::HidBackend::install(vistrelle::sim::SimHidBus::create());
+      auto bus = vistrelle::sim::SimHidBus::create();
+      vistrelle::hid::HidBackend::install(bus);
+      vistrelle::hid::HidIoTransport::install(
+          std::make_shared<vistrelle::sim::SimHidIoTransport>(bus));
     } else if (value != "hidraw") {
       std::fprintf(stderr, "vistrelle: unknown HID back-end \"%.*s\" (sim or hidraw)\n",
                    static_cast<int>(value.size()), value.data());
@@ -50,6 +60,17 @@ bool chooseHidBackend(int argc, char** argv) {
   return true;
 }
 
+// The main window's contents beside home.
+void registerContents(vistrelle::ui::HomeWindow& window) {
+  using namespace vistrelle;
+  // The command layer is not made yet: until the connection road is wired
+  // there are no glasses for the update to reach.
+  device::OrvexDFUUpdateViewController::Dependencies dfu;
+  dfu.glasses =
+      std::make_shared<device::QxServerDfuPort>([]() -> device::OrvexQXServer* { return nullptr; });
+  window.registerContent(WindowContent::firmwareUpdate, new ui::OrvexDfuUpdateView(std::move(dfu)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,6 +78,9 @@ int main(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits the mask and the
   // termination signals reach the main queue instead of killing the process.
   TerminationSignals::blockInThisThread();
+  // A peer that goes away mid-write (the companion application, an HTTP
+  // server) is an error on that write, never the end of the process.
+  std::signal(SIGPIPE, SIG_IGN);
   if (!chooseHidBackend(argc, argv)) return 2;
 
   // The 3D window's eye program is "#version 430" with layout(binding): its
@@ -109,12 +133,20 @@ int main(int argc, char** argv) {
                                          std::make_unique<ui::HomeWindow>([&delegatePointer] {
                                            return delegatePointer->windowShouldCloseAndQuit();
                                          });
+                                     registerContents(*window);
                                      homeWindow = window.get();
                                      return window;
                                    },
                                    {},
                                    &popover});
   delegatePointer = &delegate;
+  // The update sheet goes over whatever the main window shows at the time;
+  // the check itself runs only while that is the home content.
+  delegate.configureUpdate([&homeWindow](bool hideInteractions) {
+    return ui::OrvexAppUpdateView::loadFromNib(hideInteractions, [&homeWindow]() -> QWidget* {
+      return homeWindow ? homeWindow->currentContentWidget() : nullptr;
+    });
+  });
 
   // Texts from below the user interface become toasts over the main window's
   // current content.

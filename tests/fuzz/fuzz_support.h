@@ -10,9 +10,13 @@
 // same thing whether it runs first or after a million others, so that a
 // reproducer replays the fault it was saved for.
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -85,31 +89,68 @@ class ByteReader {
 };
 
 // A folder of this process' own for targets whose code under test reads or
-// writes files: in $TMPDIR, else in /dev/shm (a disk file system flushes
-// rewritten files on close, which slows fuzzing a hundredfold), else in /tmp.
-// Removed when the process exits normally.  Never a user folder.
-inline const std::string& scratchFolder() {
-  struct Folder {
-    Folder() {
-      const char* tmpdir = std::getenv("TMPDIR");
-      std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir
-                         : access("/dev/shm", W_OK) == 0      ? "/dev/shm"
-                                                              : "/tmp";
-      std::string pattern = base + "/vistrelle-fuzz-XXXXXX";
-      if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("fuzz: cannot create a scratch folder");
-        std::abort();
+// writes files: "vistrelle-fuzz-<pid>" in $TMPDIR, else in /dev/shm (a disk
+// file system flushes rewritten files on close, which slows fuzzing a
+// hundredfold), else in /tmp.  Never a user folder.  libFuzzer leaves
+// without running destructors (at the end of its time, in forked jobs, on a
+// crash), so each process also sweeps the folders of processes that are
+// gone and have not touched them for ten minutes.
+class ScratchFolder {
+ public:
+  static constexpr std::string_view kPrefix = "vistrelle-fuzz-";
+
+  ScratchFolder() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir
+                             : access("/dev/shm", W_OK) == 0      ? "/dev/shm"
+                                                                  : "/tmp";
+    sweep(base);
+    path_ = base + "/" + std::string(kPrefix) + std::to_string(getpid());
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+    if (mkdir(path_.c_str(), 0700) != 0) {
+      std::perror(("fuzz: cannot create " + path_).c_str());
+      std::abort();
+    }
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  static void sweep(const std::string& base) {
+    const auto stale = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(10);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+      const std::string name = entry.path().filename().string();
+      if (name.compare(0, kPrefix.size(), kPrefix) != 0) continue;
+      const std::string digits = name.substr(kPrefix.size());
+      if (digits.empty() || digits.size() > 9 ||
+          digits.find_first_not_of("0123456789") != std::string::npos) {
+        continue;
       }
-      path = pattern;
+      std::error_code timeError;
+      const auto touched = std::filesystem::last_write_time(entry.path(), timeError);
+      if (timeError || touched > stale) continue;
+      const pid_t owner = static_cast<pid_t>(std::stol(digits));
+      if (kill(owner, 0) != 0 && errno == ESRCH) {
+        std::error_code ignored;
+        std::filesystem::remove_all(entry.path(), ignored);
+      }
     }
-    ~Folder() {
-      std::error_code ignored;
-      std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
-  };
-  static const Folder folder;
-  return folder.path;
+  }
+
+  std::string path_;
+};
+
+inline const std::string& scratchFolder() {
+  static const ScratchFolder folder;
+  return folder.path();
 }
 
 }  // namespace vistrelle::fuzz

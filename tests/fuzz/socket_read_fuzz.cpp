@@ -10,7 +10,8 @@
 // offset stay untouched; a read that bytes are waiting for always moves on.
 // Input: one byte for the pre-buffer's first size, then operations: queue a
 // read (available, length, or up to a terminator; own or caller's buffer) or
-// deliver a chunk of the stream.
+// deliver a chunk of the stream.  A first byte of 255 drives the pre-buffer
+// alone instead: write and read operations of a byte's size each.
 // Links: vistrelle_netlocal_socket
 
 #include <algorithm>
@@ -303,11 +304,44 @@ std::optional<Read> makeRead(ByteReader& input) {
   return read;
 }
 
+// The pre-buffer alone, as the TLS road uses it too (room asked for, less
+// written, reads of any size), against a plain queue of bytes.
+void drivePreBuffer(ByteReader& input) {
+  GCDAsyncSocketPreBuffer preBuffer(1 + input.u8() % 64);
+  std::deque<uint8_t> model;
+  uint8_t next = 0;
+  while (!input.empty()) {
+    const uint8_t op = input.u8();
+    const size_t count = input.u8();
+    if (op & 1) {
+      preBuffer.ensureCapacityForWrite(count);
+      FUZZ_CHECK(preBuffer.availableSpace() >= count);
+      const size_t written = count == 0 ? 0 : (op >> 1) % (count + 1);
+      for (size_t i = 0; i < written; ++i) {
+        preBuffer.writeBuffer()[i] = next;
+        model.push_back(next++);
+      }
+      preBuffer.didWrite(written);
+    } else {
+      const size_t taken = std::min(count, model.size());
+      preBuffer.didRead(count);
+      model.erase(model.begin(), model.begin() + static_cast<long>(taken));
+    }
+    FUZZ_CHECK(preBuffer.availableBytes() == model.size());
+    FUZZ_CHECK(std::equal(model.begin(), model.end(), preBuffer.readBuffer()));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader input(data, size);
-  Driver driver(1 + input.u8() * 16u);
+  const uint8_t mode = input.u8();
+  if (mode == 0xFF) {
+    drivePreBuffer(input);
+    return 0;
+  }
+  Driver driver(1 + mode * 16u);
   while (!input.empty() && !driver.closed()) {
     if (input.u8() & 1) {
       if (std::optional<Read> read = makeRead(input)) driver.queue(std::move(*read));

@@ -60,7 +60,7 @@ while IFS= read -r -d '' file; do
     case $included in
       Q* | Qt*/*)
         [[ $file == src/ui/* ]] || breach "$file includes <$included>: only ui/ uses Qt" ;;
-      X11/* | xcb/* | libudev.h | systemd/* | pulse/*)
+      X11/* | xcb/* | libudev.h | systemd/* | pulse/* | avahi-*/* | hidapi/* | hidapi.h)
         [[ $file == src/platform/* ]] || breach "$file includes <$included>: only platform backends use it" ;;
     esac
   done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*<([^>]+)>.*/\1/p' "$file")

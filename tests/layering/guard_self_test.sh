@@ -10,6 +10,8 @@ echo '#include "device/hid/x.h"' >"$tree/src/base/log/log.cpp"
 echo '#include "app/app_delegate.h"' >"$tree/src/device/hid/monitor.cpp"
 echo '#include <QWidget>' >"$tree/src/device/hid/widget.cpp"
 echo '#include <libudev.h>' >"$tree/src/app/udev_user.cpp"
+echo '#include <avahi-client/client.h>' >"$tree/src/device/hid/avahi_user.cpp"
+echo '#include <hidapi/hidapi.h>' >"$tree/src/device/hid/hidapi_user.cpp"
 echo '#include "sim/glasses/sim_glasses.h"' >"$tree/src/ui/home_window.cpp"
 echo '#include "sim/glasses/sim_glasses.h"' >"$tree/src/ui/main.cpp"
 cat >"$tree/links.txt" <<'LINKS'
@@ -30,8 +32,10 @@ expected=(
   "src/device/hid/monitor.cpp includes app/app_delegate.h"
   "src/device/hid/widget.cpp includes <QWidget>"
   "src/app/udev_user.cpp includes <libudev.h>"
+  "src/device/hid/avahi_user.cpp includes <avahi-client/client.h>"
+  "src/device/hid/hidapi_user.cpp includes <hidapi/hidapi.h>"
   "src/ui/home_window.cpp includes sim/glasses/sim_glasses.h"
-  "layering: 9 breach(es)"
+  "layering: 11 breach(es)"
 )
 failed=0
 [ "$status" -eq 1 ] || { echo "self-test: the guard exited $status, not 1"; failed=1; }

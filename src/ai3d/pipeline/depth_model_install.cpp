@@ -1,10 +1,12 @@
 #include "ai3d/pipeline/depth_model_install.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -214,9 +216,21 @@ void unzipDepthModel(const std::string& zipPath,
     }
     std::unique_ptr<zip_file_t, ZipFileDeleter> file(
         zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(index), 0));
-    Bytes contents(static_cast<size_t>(stat.size));
-    if (!file || zip_fread(file.get(), contents.data(), contents.size()) !=
-                     static_cast<zip_int64_t>(contents.size())) {
+    // The entry's size is only what the archive claims: grow the buffer as
+    // bytes really come, so a small archive claiming a huge entry costs no
+    // more memory than it can inflate to.
+    Bytes contents;
+    bool complete = file != nullptr;
+    while (complete && contents.size() < stat.size) {
+      const size_t chunk =
+          static_cast<size_t>(std::min<zip_uint64_t>(stat.size - contents.size(), 1 << 20));
+      const size_t at = contents.size();
+      contents.resize(at + chunk);
+      const zip_int64_t n = zip_fread(file.get(), contents.data() + at, chunk);
+      if (n <= 0) complete = false;
+      contents.resize(at + static_cast<size_t>(std::max<zip_int64_t>(n, 0)));
+    }
+    if (!complete || contents.size() != stat.size) {
       completion(false, {});
       return;
     }

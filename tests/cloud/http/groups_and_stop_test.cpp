@@ -3,7 +3,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include "http_fixture.h"
+#include "support/http_fixture.h"
 
 namespace vistrelle::cloud {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "base/helpers/base64_addition.h"
 #include "base/log/orvex_log.h"
-#include "http_fixture.h"
+#include "support/http_fixture.h"
 
 namespace vistrelle::cloud {
 namespace {

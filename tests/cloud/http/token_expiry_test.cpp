@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cloud/http/http_client_core.h"
-#include "http_fixture.h"
+#include "support/http_fixture.h"
 #include "platform/notify/notification_center.h"
 
 namespace vistrelle::cloud {
