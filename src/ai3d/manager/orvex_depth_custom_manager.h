@@ -70,7 +70,7 @@ class OrvexDepthCustomManager : public std::enable_shared_from_this<OrvexDepthCu
     DepthModelEnvironment model;             // the model install's
     dispatch::ExecutorPtr installQueue;      // where it runs; default: the global queue
     std::optional<OrvexDecryptAESGCM> keys;  // default: the program's own
-    dispatch::ExecutorPtr scalerQueue;       // default: a serial queue of the runtime
+    dispatch::ExecutorPtr scalerQueue;       // default: none (on the depth-buffer queue)
     dispatch::ExecutorPtr depthBufferQueue;  // default: the controller's own
     // The capture record the controller makes; default: X11 capture.
     std::function<std::unique_ptr<OrvexScreenCaptureRecord>()> makeCaptureRecord;
