@@ -125,8 +125,13 @@ class LineCounter : public GCDAsyncSocketDelegate {
                                 const GCDAsyncSocketPtr& socket) override {
     accepted.push_back(socket);
     for (int i = 0; i < depth; ++i) socket->readDataToData(GCDAsyncSocket::CRLFData(), -1, 0);
-    if (acceptedPromise) acceptedPromise->set_value();
-    acceptedPromise.reset();
+    // Taken out before it is kept: the waiting thread may set up the next
+    // one as soon as this one is set.
+    if (acceptedPromise) {
+      std::promise<void> accepted = std::move(*acceptedPromise);
+      acceptedPromise.reset();
+      accepted.set_value();
+    }
   }
   void socketDidReadData(const GCDAsyncSocketPtr& socket, const SocketData& data, long) override {
     if (echo) socket->writeData(data.bytes(), -1, 0);

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -92,6 +93,9 @@ int main(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits the mask and the
   // termination signals reach the main queue instead of killing the process.
   TerminationSignals::blockInThisThread();
+  // A peer that goes away mid-write (the companion application, an HTTP
+  // server) is an error on that write, never the end of the process.
+  std::signal(SIGPIPE, SIG_IGN);
   if (!chooseHidBackend(argc, argv)) return 2;
 
   QApplication application(argc, argv);

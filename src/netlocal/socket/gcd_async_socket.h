@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,8 +13,13 @@
 #include "netlocal/socket/gcd_async_packet.h"
 #include "netlocal/socket/gcd_async_read_packet.h"
 #include "netlocal/socket/gcd_async_socket_delegate.h"
+#include "netlocal/socket/gcd_async_socket_handles.h"
 #include "netlocal/socket/gcd_async_socket_pre_buffer.h"
+#include "netlocal/socket/gcd_async_socket_runtime_link.h"
+#include "netlocal/socket/gcd_async_socket_secure_layer.h"
+#include "netlocal/socket/gcd_async_socket_snapshot.h"
 #include "netlocal/socket/gcd_async_write_packet.h"
+#include "netlocal/socket/published_flags.h"
 #include "netlocal/socket/socket_data.h"
 #include "netlocal/socket/socket_error.h"
 #include "platform/dispatch/executor.h"
@@ -23,14 +29,7 @@
 
 struct ssl_st;
 
-namespace vistrelle::dispatch {
-class Reactor;
-class ThreadPool;
-}  // namespace vistrelle::dispatch
-
 namespace vistrelle::netlocal {
-
-class GCDAsyncSocketSecureLayer;
 
 // Settings keys of startTLS().
 inline constexpr char kCFStreamSSLIsServer[] = "kCFStreamSSLIsServer";
@@ -56,32 +55,49 @@ inline constexpr char GCDAsyncSocketSSLDiffieHellmanParameters[] =
     "GCDAsyncSocketSSLDiffieHellmanParameters";
 inline constexpr char GCDAsyncSocketSSLALPN[] = "GCDAsyncSocketSSLALPN";
 
-// Where a socket's descriptors are watched and where name look-ups and new
-// queues run.  Unset members: the installed dispatch::Runtime's.
-struct GCDAsyncSocketEnvironment {
-  dispatch::Reactor* reactor = nullptr;
-  std::shared_ptr<dispatch::ThreadPool> pool;
-};
-
 // An asynchronous TCP or local-domain socket: a listener that produces one
 // socket per accepted connection, or one connection with a read queue and a
-// write queue.  All state lives on the socket queue; results reach the
-// delegate on the delegate queue.
-class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
+// write queue.  All state lives on the socket queue, a serial queue of the
+// installed dispatch::Runtime (one of its own unless the caller gives one;
+// a caller's must be a serial queue of that runtime too, never the main
+// queue, whose loop may have returned when the socket is stopped); results
+// reach the delegate on the delegate queue, never on the socket queue.
+//
+// Threads.  These calls wait until the socket queue has run them:
+// disconnect(), performBlock(), the accept and connect calls,
+// socketFromConnectedSocketFD() and the synchronouslySet* setters.  Reads,
+// writes, startTLS(), the disconnectAfter* calls and setDelegate* are
+// requests: from the socket queue itself they are queued for a later turn;
+// from any other thread they run at once on an idle socket queue or wait
+// briefly for a busy one.  On a pool thread no such wait ever holds up the
+// pool: the waiting thread runs the socket queue's work itself when nothing
+// else does.  The configuration setters and every getter (state, addresses,
+// delegate, configuration, progress) never wait: getters read what the
+// socket queue last published.  Destroying a socket never waits either: its
+// teardown runs on a later turn of the socket queue, and the delegate still
+// hears of the close, with a null socket.
+//
+// Lifetime.  Stop sockets before the runtime, as the companion server does
+// with its stop.  A socket still open when the runtime stops is closed by the
+// runtime's stop (the delegate is told while the queues still run); one held
+// beyond that (in a static) closes its descriptors directly and touches
+// neither the reactor nor a queue.
+//
+// Not built: connectToNetService (no service discovery here), and
+// markSocketQueueTargetQueue / unmarkSocketQueueTargetQueue (queues here do
+// not target one another; performBlock() runs code on the socket queue).
+class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket>,
+                       private GCDAsyncSocketSecureLayer::Transport {
  public:
-  using Environment = GCDAsyncSocketEnvironment;
-
   static GCDAsyncSocketPtr create(std::weak_ptr<GCDAsyncSocketDelegate> delegate = {},
                                   dispatch::ExecutorPtr delegateQueue = nullptr,
-                                  dispatch::ExecutorPtr socketQueue = nullptr,
-                                  Environment environment = {});
-  static GCDAsyncSocketPtr createWithSocketQueue(dispatch::ExecutorPtr socketQueue,
-                                                 Environment environment = {});
+                                  dispatch::ExecutorPtr socketQueue = nullptr);
+  static GCDAsyncSocketPtr createWithSocketQueue(dispatch::ExecutorPtr socketQueue);
   // Wraps an already connected descriptor (the socket takes it over).
   static GCDAsyncSocketPtr socketFromConnectedSocketFD(
       int socketFD, std::weak_ptr<GCDAsyncSocketDelegate> delegate,
-      dispatch::ExecutorPtr delegateQueue, dispatch::ExecutorPtr socketQueue, SocketErrorPtr* error,
-      Environment environment = {});
+      dispatch::ExecutorPtr delegateQueue, dispatch::ExecutorPtr socketQueue,
+      SocketErrorPtr* error);
 
   ~GCDAsyncSocket();
   GCDAsyncSocket(const GCDAsyncSocket&) = delete;
@@ -191,6 +207,7 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   float progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const;
 
   // Secure transport: queued behind the reads and writes already queued.
+  // Ignored while one is queued and once the socket is secure.
   void startTLS(Value::Map tlsSettings);
 
   // Class operations.
@@ -209,23 +226,43 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   static const Bytes& LFData();
   static const Bytes& ZeroData();
 
-  // Used by the secure layer: the transport functions its context calls.
-  int sslReadWithBuffer(uint8_t* buffer, size_t* length);
-  int sslWriteWithBuffer(const uint8_t* buffer, size_t* length);
+  // The transport functions the secure layer's context calls (on the socket
+  // queue).
+  int sslReadWithBuffer(uint8_t* buffer, size_t* length) override;
+  int sslWriteWithBuffer(const uint8_t* buffer, size_t* length) override;
 
  private:
+  using Side = GCDAsyncSocketSnapshot::Side;
+
+  // One direction's requests: those queued and the one being served.
+  struct Requests {
+    std::deque<std::shared_ptr<GCDAsyncPacket>> queue;
+    std::shared_ptr<GCDAsyncPacket> current;
+    dispatch::TimerSourcePtr timer;
+  };
+
+  // What one plain or secure read pass brought in (see doReadData).
+  struct ReadPass {
+    bool done = false;
+    bool waiting = false;
+    bool endOfStream = false;
+    SocketErrorPtr error;
+    size_t taken = 0;  // bytes the current read took in this pass
+  };
+
   GCDAsyncSocket(std::weak_ptr<GCDAsyncSocketDelegate> delegate,
                  dispatch::ExecutorPtr delegateQueue, dispatch::ExecutorPtr socketQueue,
-                 Environment environment);
-  friend class GCDAsyncSocketSecureLayer;
+                 std::shared_ptr<GCDAsyncSocketRuntimeLink> link);
 
-  template <typename Result>
-  Result onSocketQueue(const std::function<Result()>& task) const;
+  // Queue helpers.
   void async(std::function<void(GCDAsyncSocket&)> task);
   template <typename Call>
   void notifyDelegate(Call call);
   GCDAsyncSocketPtr selfForDelegate();
-  void takeNext(void (GCDAsyncSocket::*next)());
+  void takeNext(Side side);
+  void closeForRuntimeStop();
+  void setDelegateOnQueue(std::weak_ptr<GCDAsyncSocketDelegate> delegate,
+                          dispatch::ExecutorPtr queue);
 
   // Accepting.
   SocketErrorPtr preAcceptChecks(bool checkFamilies) const;
@@ -233,6 +270,7 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   void setupAcceptSource(int listenFD, dispatch::IoSourcePtr* slot, bool unlinkOnCancel);
   void doAccept(int listenFD, const dispatch::IoSourcePtr& source);
   void acceptedSocket(int childFD, Bytes address);
+  bool adoptAcceptedDescriptor(int fd, int family);
 
   // Connecting.
   SocketErrorPtr preConnectChecks(const std::string& interface, bool checkFamilies);
@@ -251,34 +289,43 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   void startConnectTimeout(double timeout);
   void endConnectTimeout();
   void doConnectTimeout();
-  void setupReadAndWriteSources(int fd);
+
+  // A connection: its descriptor's options, sources and published addresses.
+  void setupConnection(int fd);
+  void publishEndpoints();
+  void readSourceEvent(dispatch::IoSource& reader);
+  void writeSourceEvent();
 
   // Closing.
   void closeWithError(SocketErrorPtr error);
   void maybeClose();
 
+  // Requests, the same for either side.
+  Requests& requests(Side side) { return side == Side::Read ? reads_ : writes_; }
+  void queueRequest(Side side, std::shared_ptr<GCDAsyncPacket> packet);
+  void maybeDequeue(Side side);
+  void serve(Side side);
+  void setupTimer(Side side, double timeout);
+  void doTimeout(Side side);
+  void doTimeoutWithExtension(Side side, const std::shared_ptr<GCDAsyncPacket>& packet,
+                              double extension);
+  void completeCurrent(Side side);
+  void endCurrent(Side side);
+  void publishProgress(Side side);
+  float progressOf(Side side, long* tag, size_t* done, size_t* total) const;
+
   // Reading.
-  void maybeDequeueRead();
   void doReadData();
+  void readFromPreBuffer(GCDAsyncReadPacket& read, ReadPass& pass);
+  void readFromTransport(GCDAsyncReadPacket& read, size_t estimated, ReadPass& pass);
+  void takeBytes(GCDAsyncReadPacket& read, uint8_t* buffer, size_t bytesRead,
+                 bool readIntoPreBuffer, ReadPass& pass);
   void doReadEOF();
-  void completeCurrentRead();
-  void endCurrentRead();
-  void setupReadTimerWithTimeout(double timeout);
-  void doReadTimeout();
-  void doReadTimeoutWithExtension(const std::shared_ptr<GCDAsyncPacket>& packet, double extension);
-  void queueRead(std::shared_ptr<GCDAsyncReadPacket> packet);
-
-  // Writing.
-  void maybeDequeueWrite();
-  void doWriteData();
-  void completeCurrentWrite();
-  void endCurrentWrite();
-  void setupWriteTimerWithTimeout(double timeout);
-  void doWriteTimeout();
-  void doWriteTimeoutWithExtension(const std::shared_ptr<GCDAsyncPacket>& packet, double extension);
-
   void suspendReadSource();
   void resumeReadSource();
+
+  // Writing.
+  void doWriteData();
   void suspendWriteSource();
   void resumeWriteSource();
 
@@ -288,61 +335,47 @@ class GCDAsyncSocket : public std::enable_shared_from_this<GCDAsyncSocket> {
   void ssl_continueSSLHandshake();
   void ssl_shouldTrustPeer(bool shouldTrust, uint64_t handshakeIndex);
   void flushSSLBuffers();
-  void ssl_teardown();
   SocketErrorPtr sslWriteCurrent(GCDAsyncWritePacket* write, size_t* bytesWritten, bool* waiting);
+  GCDAsyncSocketSecureLayer* secure() const { return handles_.secure.get(); }
+  GCDAsyncSocketPreBuffer* sslPreBuffer() const { return handles_.sslPreBuffer.get(); }
 
   int connectedFD() const;
+  // Internet: IPv4 if open, else IPv6; Any: also a local-domain one.
+  enum class Family { IPv4, IPv6, Internet, Any };
+  AddressInfo publishedAddress(Family family, bool peer) const;
 
+  const dispatch::ExecutorPtr socketQueue_;
+  const std::shared_ptr<GCDAsyncSocketRuntimeLink> link_;
+  dispatch::StopRegistration stopRegistration_;
+
+  // Socket-queue state.  The delegate and its queue are copied into the
+  // snapshot for the getters.
   std::weak_ptr<GCDAsyncSocketDelegate> delegate_;
   dispatch::ExecutorPtr delegateQueue_;
-  const dispatch::ExecutorPtr socketQueue_;
-  const Environment environment_;
-
-  uint32_t flags_ = 0;
-  uint16_t config_ = 0;
-
-  int socket4FD_ = -1;
-  int socket6FD_ = -1;
-  int socketUN_ = -1;
+  PublishedFlags<uint32_t> flags_;
+  GCDAsyncSocketHandles handles_;
   std::string socketUrl_;  // local-domain path of a listener or connection
-
-  dispatch::IoSourcePtr accept4Source_;
-  dispatch::IoSourcePtr accept6Source_;
-  dispatch::IoSourcePtr acceptUNSource_;
-  dispatch::IoSourcePtr readSource_;
-  dispatch::IoSourcePtr writeSource_;
-  dispatch::IoSourcePtr connect4Source_;
-  dispatch::IoSourcePtr connect6Source_;
-  dispatch::IoSourcePtr connectUNSource_;
-  dispatch::TimerSourcePtr connectTimer_;
-  dispatch::TimerSourcePtr readTimer_;
-  dispatch::TimerSourcePtr writeTimer_;
-  dispatch::DelayedTask alternateConnect_;
-  dispatch::DelayedTask acceptPause_;
-
-  std::deque<std::shared_ptr<GCDAsyncPacket>> readQueue_;
-  std::deque<std::shared_ptr<GCDAsyncPacket>> writeQueue_;
-  std::shared_ptr<GCDAsyncPacket> currentRead_;
-  std::shared_ptr<GCDAsyncPacket> currentWrite_;
+  Requests reads_;
+  Requests writes_;
 
   GCDAsyncSocketPreBuffer preBuffer_;
   size_t socketFDBytesAvailable_ = 0;
 
   Bytes connectInterface4_;
   Bytes connectInterface6_;
-  Bytes connectInterfaceUN_;
   uint64_t stateIndex_ = 0;
 
-  std::unique_ptr<GCDAsyncSocketSecureLayer> secure_;
-  std::unique_ptr<GCDAsyncSocketPreBuffer> sslPreBuffer_;
   int sslErrCode_ = 0;
   int lastSSLHandshakeError_ = 0;
   size_t sslWriteCachedLength_ = 0;
   uint64_t handshakeIndex_ = 0;
-
   int takeNextDepth_ = 0;
-  double alternateAddressDelay_ = 0.3;
-  std::any userData_;
+
+  // Configuration: set from any thread, read on the socket queue.
+  std::atomic<uint16_t> config_{0};
+  std::atomic<double> alternateAddressDelay_{0.3};
+
+  GCDAsyncSocketSnapshot snapshot_;
 };
 
 }  // namespace vistrelle::netlocal

@@ -12,6 +12,7 @@
 
 #include "netlocal/socket/gcd_async_socket.h"
 #include "netlocal/socket/ssl_session_cache.h"
+#include "netlocal/socket/ssl_trust_store.h"
 
 namespace vistrelle::netlocal {
 
@@ -117,8 +118,7 @@ bool applyCertificates(SSL* ssl, const Value::List& items) {
 
 }  // namespace
 
-GCDAsyncSocketSecureLayer::GCDAsyncSocketSecureLayer(bool isServer, GCDAsyncSocket& socket)
-    : isServer_(isServer), socket_(socket) {}
+GCDAsyncSocketSecureLayer::GCDAsyncSocketSecureLayer(bool isServer) : isServer_(isServer) {}
 
 GCDAsyncSocketSecureLayer::~GCDAsyncSocketSecureLayer() {
   if (ssl_) SSL_free(ssl_);  // frees the BIO too
@@ -127,8 +127,8 @@ GCDAsyncSocketSecureLayer::~GCDAsyncSocketSecureLayer() {
 }
 
 std::unique_ptr<GCDAsyncSocketSecureLayer> GCDAsyncSocketSecureLayer::create(
-    bool isServer, GCDAsyncSocket& socket, SocketErrorPtr* error) {
-  std::unique_ptr<GCDAsyncSocketSecureLayer> layer(new GCDAsyncSocketSecureLayer(isServer, socket));
+    bool isServer, Transport& transport, SocketErrorPtr* error) {
+  std::unique_ptr<GCDAsyncSocketSecureLayer> layer(new GCDAsyncSocketSecureLayer(isServer));
   auto fail = [&](const char* text) {
     if (error) *error = SocketError::other(text);
     return nullptr;
@@ -148,9 +148,13 @@ std::unique_ptr<GCDAsyncSocketSecureLayer> GCDAsyncSocketSecureLayer::create(
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
   } else {
     // OpenSSL verifies nothing unless asked: check the chain against the
-    // system's trust store (looked up by hash, so nothing is loaded up front).
+    // system's trust, its bundle file and its hashed folder alike (a system
+    // may have either one alone).
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &GCDAsyncSocketSecureLayer::verifyCallback);
-    SSL_CTX_set_default_verify_dir(context);
+    if (X509_STORE* trust = SslTrustStore::shared().current()) {
+      SSL_CTX_set1_cert_store(context, trust);
+      X509_STORE_free(trust);
+    }
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL);
     SSL_CTX_sess_set_new_cb(context, &GCDAsyncSocketSecureLayer::newSessionCallback);
   }
@@ -166,7 +170,7 @@ std::unique_ptr<GCDAsyncSocketSecureLayer> GCDAsyncSocketSecureLayer::create(
   }
   BIO* bio = BIO_new(layer->method_);
   if (!bio) return fail("Error in SSLSetConnection");
-  BIO_set_data(bio, &socket);
+  BIO_set_data(bio, &transport);
   BIO_set_init(bio, 1);
   SSL_set_bio(layer->ssl_, bio, bio);
   if (isServer) {
@@ -175,6 +179,10 @@ std::unique_ptr<GCDAsyncSocketSecureLayer> GCDAsyncSocketSecureLayer::create(
     SSL_set_connect_state(layer->ssl_);
   }
   return layer;
+}
+
+void GCDAsyncSocketSecureLayer::setTransport(Transport& transport) {
+  BIO_set_data(SSL_get_wbio(ssl_), &transport);
 }
 
 SocketErrorPtr GCDAsyncSocketSecureLayer::applySettings(const Value::Map& settings) {
@@ -266,8 +274,12 @@ SocketErrorPtr GCDAsyncSocketSecureLayer::applySettings(const Value::Map& settin
       if (!list.empty()) list += ':';
       list += SSL_CIPHER_get_name(cipher);
     }
+    // The two lists are separate in OpenSSL.  An empty TLS 1.2 list cannot
+    // be set, and leaving it as it is would keep every older suite: with
+    // TLS 1.3 suites alone, no older protocol may be spoken at all.
     if ((tls13.empty() && tls12.empty()) || SSL_set_ciphersuites(ssl_, tls13.c_str()) != 1 ||
-        (!tls12.empty() && SSL_set_cipher_list(ssl_, tls12.c_str()) != 1)) {
+        (!tls12.empty() && SSL_set_cipher_list(ssl_, tls12.c_str()) != 1) ||
+        (tls12.empty() && SSL_set_min_proto_version(ssl_, TLS1_3_VERSION) != 1)) {
       ERR_clear_error();
       return SocketError::other("Error in SSLSetEnabledCiphers");
     }
@@ -485,10 +497,10 @@ int GCDAsyncSocketSecureLayer::alpnSelectCallback(SSL* /*ssl*/, const unsigned c
 
 int GCDAsyncSocketSecureLayer::bioWrite(BIO* bio, const char* data, size_t length,
                                         size_t* written) {
-  auto* socket = static_cast<GCDAsyncSocket*>(BIO_get_data(bio));
+  auto* transport = static_cast<Transport*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   size_t done = length;
-  const int status = socket->sslWriteWithBuffer(reinterpret_cast<const uint8_t*>(data), &done);
+  const int status = transport->sslWriteWithBuffer(reinterpret_cast<const uint8_t*>(data), &done);
   *written = done;
   if (done > 0) return 1;
   if (status == kSSLWouldBlock) BIO_set_retry_write(bio);
@@ -496,10 +508,10 @@ int GCDAsyncSocketSecureLayer::bioWrite(BIO* bio, const char* data, size_t lengt
 }
 
 int GCDAsyncSocketSecureLayer::bioRead(BIO* bio, char* data, size_t length, size_t* readBytes) {
-  auto* socket = static_cast<GCDAsyncSocket*>(BIO_get_data(bio));
+  auto* transport = static_cast<Transport*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   size_t done = length;
-  const int status = socket->sslReadWithBuffer(reinterpret_cast<uint8_t*>(data), &done);
+  const int status = transport->sslReadWithBuffer(reinterpret_cast<uint8_t*>(data), &done);
   *readBytes = done;
   if (done > 0) return 1;
   if (status == kSSLWouldBlock) BIO_set_retry_read(bio);
@@ -508,7 +520,9 @@ int GCDAsyncSocketSecureLayer::bioRead(BIO* bio, char* data, size_t length, size
 
 long GCDAsyncSocketSecureLayer::bioCtrl(BIO* /*bio*/, int command, long /*number*/,
                                         void* /*pointer*/) {
-  // Writes go straight to the descriptor: there is nothing to flush.
+  // Writes go straight to the descriptor: there is nothing to flush.  (Each
+  // record is its own send; secure sockets run with TCP_NODELAY so that a
+  // small record never waits for the peer's delayed acknowledgement.)
   return command == BIO_CTRL_FLUSH ? 1 : 0;
 }
 

@@ -18,8 +18,6 @@ struct ssl_session_st;
 
 namespace vistrelle::netlocal {
 
-class GCDAsyncSocket;
-
 // Secure-transport status codes reported in the "kCFStreamErrorDomainSSL" domain.
 enum SSLStatus : int {
   kSSLProtocol = -9800,
@@ -44,15 +42,30 @@ enum SSLStatus : int {
 };
 
 // One TLS session over a socket, on OpenSSL: the context, the settings, and
-// a BIO whose callbacks are the socket's own transport functions.  Used only
-// on the socket queue.
+// a BIO whose callbacks are a transport's functions (the socket's own while
+// it is open).  Used only on the socket queue.
 class GCDAsyncSocketSecureLayer {
  public:
-  static std::unique_ptr<GCDAsyncSocketSecureLayer> create(bool isServer, GCDAsyncSocket& socket,
+  // Moves the context's encrypted bytes.  Both functions answer 0 when all
+  // of `length` moved, kSSLWouldBlock when fewer did (`length` says how
+  // many), kSSLClosedAbort when the stream failed or ended.
+  class Transport {
+   public:
+    virtual int sslReadWithBuffer(uint8_t* buffer, size_t* length) = 0;
+    virtual int sslWriteWithBuffer(const uint8_t* buffer, size_t* length) = 0;
+
+   protected:
+    ~Transport() = default;
+  };
+
+  static std::unique_ptr<GCDAsyncSocketSecureLayer> create(bool isServer, Transport& transport,
                                                            SocketErrorPtr* error);
   ~GCDAsyncSocketSecureLayer();
   GCDAsyncSocketSecureLayer(const GCDAsyncSocketSecureLayer&) = delete;
   GCDAsyncSocketSecureLayer& operator=(const GCDAsyncSocketSecureLayer&) = delete;
+
+  // From now on the context moves its bytes through `transport`.
+  void setTransport(Transport& transport);
 
   // Applies the start-secure settings; the error names the refused or
   // invalid setting.
@@ -83,7 +96,7 @@ class GCDAsyncSocketSecureLayer {
   static int statusFromOpenSSL(int sslError, unsigned long errorCode, long verifyResult);
 
  private:
-  GCDAsyncSocketSecureLayer(bool isServer, GCDAsyncSocket& socket);
+  explicit GCDAsyncSocketSecureLayer(bool isServer);
   int statusOf(int result);
   static int verifyCallback(int preverifyOk, x509_store_ctx_st* context);
   static int newSessionCallback(ssl_st* ssl, ssl_session_st* session);
@@ -94,7 +107,6 @@ class GCDAsyncSocketSecureLayer {
   static long bioCtrl(bio_st* bio, int command, long number, void* pointer);
 
   const bool isServer_;
-  GCDAsyncSocket& socket_;
   ssl_ctx_st* context_ = nullptr;
   ssl_st* ssl_ = nullptr;
   bio_method_st* method_ = nullptr;

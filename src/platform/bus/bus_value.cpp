@@ -59,6 +59,11 @@ bool readCompleteType(const std::string& signature, size_t& pos, int depth = 0) 
 
 }  // namespace
 
+bool BusValue::DictEntries::operator==(const DictEntries& other) const {
+  return keySignature == other.keySignature && valueSignature == other.valueSignature &&
+         entries == other.entries;
+}
+
 bool BusValue::Boxed::operator==(const Boxed& other) const {
   if (!value || !other.value) return value == other.value;
   return *value == *other.value;

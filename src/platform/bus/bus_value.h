@@ -58,7 +58,9 @@ class BusValue {
     std::string keySignature;
     std::string valueSignature;
     std::vector<std::pair<BusValue, BusValue>> entries;
-    bool operator==(const DictEntries&) const = default;
+    // Defined where BusValue is complete: comparing pairs of it here would
+    // need the type while it is still being defined (clang refuses that).
+    bool operator==(const DictEntries& other) const;
   };
   struct StructFields {
     std::vector<BusValue> fields;

@@ -28,9 +28,11 @@ uint64_t makeToken(uint32_t slot, uint32_t generation) {
 
 EventLoop::EventLoop(std::string label)
     : label_(std::move(label)),
+      link_(std::make_shared<EventLoopLink>()),
       epoll_(epoll_create1(EPOLL_CLOEXEC)),
       wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+  link_->loop = this;
   if (!epoll_ || !wakeFd_ || !timerFd_) throwErrno("event loop set-up");
   epoll_event ev{};
   ev.events = EPOLLIN;
@@ -40,7 +42,10 @@ EventLoop::EventLoop(std::string label)
   if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, timerFd_.get(), &ev) != 0) throwErrno("epoll_ctl");
 }
 
-EventLoop::~EventLoop() = default;
+EventLoop::~EventLoop() {
+  std::unique_lock lock(link_->mutex);
+  link_->loop = nullptr;
+}
 
 void EventLoop::wake() {
   if (wakePending_.exchange(true, std::memory_order_acq_rel)) return;
@@ -173,7 +178,7 @@ int EventLoop::run() {
 IoSourcePtr EventLoop::makeSource(int fd, IoKind kind, ExecutorPtr queue) {
   if (fd < 0) throw std::invalid_argument("makeSource: negative descriptor");
   if (!queue) throw std::invalid_argument("makeSource: no queue");
-  IoSourcePtr source(new IoSource(*this, fd, kind, std::move(queue)));
+  IoSourcePtr source(new IoSource(link_, fd, kind, std::move(queue)));
   std::lock_guard lock(sourceMutex_);
   uint32_t slot;
   auto found = slotByFd_.find(fd);

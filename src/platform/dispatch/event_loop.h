@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/dispatch/deadline_queue.h"
+#include "platform/dispatch/event_loop_link.h"
 #include "platform/dispatch/io_source.h"
 #include "platform/dispatch/main_queue.h"
 #include "platform/dispatch/unique_fd.h"
@@ -21,6 +22,7 @@ namespace vistrelle::dispatch {
 // a thread of its own to watch descriptors for every queue.
 class EventLoop : public MainQueue {
  public:
+
   explicit EventLoop(std::string label = "main");
   ~EventLoop() override;
   EventLoop(const EventLoop&) = delete;
@@ -61,6 +63,7 @@ class EventLoop : public MainQueue {
   void removeSource(uint32_t slot, uint32_t generation, IoKind kind);
 
   const std::string label_;
+  const std::shared_ptr<EventLoopLink> link_;
   UniqueFd epoll_;
   UniqueFd wakeFd_;
   UniqueFd timerFd_;

@@ -28,6 +28,10 @@ class Executor : public Clock {
   virtual void sync(Task task);
 
   virtual const std::string& label() const;
+
+  // True once the threads behind this executor have stopped for good: a post
+  // would never run.
+  virtual bool isStopped() const { return false; }
 };
 
 using ExecutorPtr = std::shared_ptr<Executor>;

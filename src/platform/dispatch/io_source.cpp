@@ -6,12 +6,22 @@
 
 namespace vistrelle::dispatch {
 
-IoSource::IoSource(EventLoop& loop, int fd, IoKind kind, ExecutorPtr queue)
-    : loop_(loop), fd_(fd), kind_(kind), queue_(std::move(queue)) {}
+IoSource::IoSource(std::shared_ptr<EventLoopLink> link, int fd, IoKind kind, ExecutorPtr queue)
+    : link_(std::move(link)), fd_(fd), kind_(kind), queue_(std::move(queue)) {}
+
+void IoSource::removeFromLoop() {
+  std::shared_lock lock(link_->mutex);
+  if (link_->loop) link_->loop->removeSource(slot_, generation_, kind_);
+}
+
+void IoSource::updateLoopInterest() {
+  std::shared_lock lock(link_->mutex);
+  if (link_->loop) link_->loop->updateInterest(slot_, generation_);
+}
 
 IoSource::~IoSource() {
   if (!cancelled_.load(std::memory_order_acquire)) {
-    loop_.removeSource(slot_, generation_, kind_);
+    removeFromLoop();
   }
 }
 
@@ -35,7 +45,7 @@ void IoSource::resume() {
       arm = true;
     }
   }
-  if (arm) loop_.updateInterest(slot_, generation_);
+  if (arm) updateLoopInterest();
 }
 
 void IoSource::suspend() {
@@ -61,7 +71,7 @@ void IoSource::cancel() {
       cancelHandler_ = nullptr;
     }
   }
-  loop_.removeSource(slot_, generation_, kind_);
+  removeFromLoop();
   if (!handlerRunning) postCancelHandler(std::move(onCancel));
 }
 
@@ -69,13 +79,21 @@ void IoSource::postCancelHandler(std::function<void()> onCancel) {
   // Queued after any delivery already posted, so on a serial queue the cancel
   // handler is the last thing this source runs.
   auto self = shared_from_this();
-  queue_->post([self, onCancel = std::move(onCancel)] {
+  auto finish = [self, onCancel = std::move(onCancel)] {
     {
       std::lock_guard lock(self->mutex_);
       self->eventHandler_ = nullptr;
     }
     if (onCancel) onCancel();
-  });
+  };
+  // Once the queue's threads have stopped, nothing delivers any more and
+  // nothing would run a post: the owner's clean-up (closing the descriptor)
+  // runs here instead of being lost.
+  if (queue_->isStopped()) {
+    finish();
+    return;
+  }
+  queue_->post(std::move(finish));
 }
 
 void IoSource::schedule(uint32_t events) {
@@ -131,7 +149,7 @@ void IoSource::deliver() {
   if (cancelledMeanwhile) {
     postCancelHandler(std::move(onCancel));
   } else if (arm) {
-    loop_.updateInterest(slot_, generation_);
+    updateLoopInterest();
   }
 }
 

@@ -6,11 +6,11 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/dispatch/event_loop_link.h"
 #include "platform/dispatch/executor.h"
 
 namespace vistrelle::dispatch {
 
-class EventLoop;
 
 enum class IoKind { Read, Write };
 
@@ -53,14 +53,17 @@ class IoSource : public std::enable_shared_from_this<IoSource> {
 
  private:
   friend class EventLoop;
-  IoSource(EventLoop& loop, int fd, IoKind kind, ExecutorPtr queue);
+  IoSource(std::shared_ptr<EventLoopLink> link, int fd, IoKind kind, ExecutorPtr queue);
+  // Unregisters or re-arms on the loop while it exists; nothing once it is gone.
+  void removeFromLoop();
+  void updateLoopInterest();
 
   // Called by the loop (under its lock) when the descriptor is ready.
   void schedule(uint32_t events);
   void deliver();
   void postCancelHandler(std::function<void()> onCancel);
 
-  EventLoop& loop_;
+  const std::shared_ptr<EventLoopLink> link_;
   const int fd_;
   const IoKind kind_;
   const ExecutorPtr queue_;

@@ -225,4 +225,8 @@ void SerialQueue::sync(Task task) {
   if (failure) std::rethrow_exception(failure);
 }
 
+bool SerialQueue::isStopped() const {
+  return pool_->stopped();
+}
+
 }  // namespace vistrelle::dispatch

@@ -27,6 +27,7 @@ class SerialQueue : public Executor, public std::enable_shared_from_this<SerialQ
   DelayedTask postAt(TimePoint deadline, Task task) override;
   TimePoint now() const override;
   bool isCurrent() const override;
+  bool isStopped() const override;
   // Never parks the calling thread behind work that needs a pool thread: when
   // no thread is running the queue, the caller runs it itself up to and
   // including `task`; when one is, the caller waits for it, and takes over if

@@ -43,6 +43,7 @@ class ThreadPool : public Executor {
   void stop();
   // True once every worker has left: posts are refused from then on.
   bool stopped() const;
+  bool isStopped() const override { return stopped(); }
 
  private:
   struct Core;

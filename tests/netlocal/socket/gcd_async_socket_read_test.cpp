@@ -110,6 +110,29 @@ TEST(GCDAsyncSocketRead, BytesBufferedAtEndOfStreamAreStillServed) {
   EXPECT_EQ(event.error->code(), GCDAsyncSocketClosedError);
 }
 
+TEST(GCDAsyncSocketRead, UrgentByteArrivesInlineAndTheConnectionStays) {
+  AcceptedPair pair;
+  ASSERT_TRUE(pair.socket);
+  pair.socket->readDataToData(crlf(), -1, 1);
+  writeAll(pair.peer.get(), "abc");
+  EXPECT_EQ(pair.delegate().waitFor("readPartial").length, 3u);
+  // The urgent mark now lies where the next read starts: the kernel's count
+  // of readable bytes stops there, which must not read as the end.
+  ASSERT_EQ(::send(pair.peer.get(), "!", 1, MSG_OOB), 1);
+  writeAll(pair.peer.get(), "def\r\n");
+  EXPECT_EQ(pair.delegate().waitFor("read").data, "abc!def\r\n");
+  pair.settle();
+  EXPECT_EQ(pair.delegate().count("disconnect"), 0u);
+  EXPECT_TRUE(pair.socket->isConnected());
+
+  // A real end still closes with code 7.
+  pair.socket->readDataToData(crlf(), -1, 2);
+  pair.peer.reset();
+  auto event = pair.delegate().waitFor("disconnect");
+  ASSERT_TRUE(event.error);
+  EXPECT_EQ(event.error->code(), GCDAsyncSocketClosedError) << event.error->describe();
+}
+
 TEST(GCDAsyncSocketRead, HalfDuplexKeepsWritingAfterThePeerStopsSending) {
   AcceptedPair pair(
       [](const GCDAsyncSocketPtr& s) { s->setAutoDisconnectOnClosedReadStream(false); });

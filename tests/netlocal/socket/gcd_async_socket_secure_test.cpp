@@ -1,187 +1,14 @@
-#include <fcntl.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <fstream>
 #include <thread>
 
 #include "netlocal/socket/gcd_async_socket_secure_layer.h"
-#include "netlocal/socket/sec_trust.h"
-#include "netlocal/socket/socket_test_support.h"
-
-extern char** environ;
+#include "netlocal/socket/secure_test_support.h"
 
 namespace vistrelle::netlocal::testing {
 namespace {
-
-// A P-256 key and a self-signed certificate for "localhost" and 127.0.0.1,
-// as PEM (key first), made fresh for the test program.
-struct Identity {
-  std::string keyPem;
-  std::string certPem;
-  std::string both() const { return keyPem + certPem; }
-};
-
-const Identity& identity() {
-  static const Identity made = [] {
-    Identity result;
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -60);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-    X509_set_pubkey(cert, key);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-    X509_set_issuer_name(cert, name);
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
-    X509_EXTENSION* san =
-        X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-    X509_add_ext(cert, san, -1);
-    X509_EXTENSION_free(san);
-    X509_sign(cert, key, EVP_sha256());
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    char* data = nullptr;
-    long length = BIO_get_mem_data(bio, &data);
-    result.keyPem.assign(data, static_cast<size_t>(length));
-    BIO_reset(bio);
-    PEM_write_bio_X509(bio, cert);
-    length = BIO_get_mem_data(bio, &data);
-    result.certPem.assign(data, static_cast<size_t>(length));
-    BIO_free(bio);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return result;
-  }();
-  return made;
-}
-
-Value::Map serverSettings() {
-  return Value::Map{{kCFStreamSSLIsServer, true},
-                    {kCFStreamSSLCertificates, Value::List{identity().both()}}};
-}
-
-Value::Map manualTrustClientSettings() {
-  return Value::Map{{kCFStreamSSLPeerName, "localhost"},
-                    {GCDAsyncSocketManuallyEvaluateTrust, true}};
-}
-
-void trustEverything(RecordingDelegate& delegate) {
-  delegate.onTrust = [](const GCDAsyncSocketPtr&, const std::shared_ptr<SecTrust>&,
-                        std::function<void(bool)> completion) {
-    completion(true);
-    return true;
-  };
-}
-
-// An `openssl` command with its standard input and output on pipes.
-class OpensslProcess {
- public:
-  explicit OpensslProcess(std::vector<std::string> args) {
-    int in[2], out[2];
-    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    args.insert(args.begin(), "openssl");
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawnp(&pid_, "openssl", &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    stdin_.reset(in[1]);
-    stdout_.reset(out[0]);
-  }
-  ~OpensslProcess() { kill(); }
-
-  void send(const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(stdin_.get(), text.data() + done, text.size() - done);
-      ASSERT_GT(n, 0) << std::strerror(errno);
-      done += static_cast<size_t>(n);
-    }
-  }
-  // Waits until the output holds `text`; returns all output so far.
-  bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd entry{stdout_.get(), POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) return false;
-      char buffer[4096];
-      const ssize_t n = ::read(stdout_.get(), buffer, sizeof buffer);
-      if (n <= 0) return false;
-      output_.append(buffer, static_cast<size_t>(n));
-    }
-    return true;
-  }
-  const std::string& output() const { return output_; }
-  void kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  UniqueFd stdin_;
-  UniqueFd stdout_;
-  std::string output_;
-};
-
-// The identity as files for the openssl tools.
-struct IdentityFiles {
-  TempDir dir;
-  std::string key = dir.path() + "/key.pem";
-  std::string cert = dir.path() + "/cert.pem";
-  IdentityFiles() {
-    std::ofstream(key) << identity().keyPem;
-    std::ofstream(cert) << identity().certPem;
-  }
-};
-
-// openssl s_server on a system-chosen port, serving one connection.
-struct OpensslServer {
-  IdentityFiles files;
-  OpensslProcess process{{"s_server", "-naccept", "1", "-accept", "127.0.0.1:0", "-cert",
-                          files.cert, "-key", files.key}};
-  uint16_t port = 0;
-  OpensslServer() {
-    EXPECT_TRUE(process.waitForOutput("ACCEPT")) << process.output();
-    EXPECT_TRUE(process.waitForOutput("\n"));
-    const std::string& text = process.output();
-    const size_t colon = text.rfind(':', text.find('\n', text.find("ACCEPT")));
-    port = static_cast<uint16_t>(std::stoi(text.substr(colon + 1)));
-  }
-};
-
-// Our client connected to `port`, secured with `settings`.
-GCDAsyncSocketPtr secureClient(Fixture& fixture, uint16_t port, Value::Map settings) {
-  auto socket = fixture.makeSocket();
-  EXPECT_TRUE(socket->connectToHost("127.0.0.1", port));
-  socket->startTLS(std::move(settings));
-  return socket;
-}
 
 TEST(GCDAsyncSocketSecure, ClientAgainstOpensslServerRoundTripsBothWays) {
   OpensslServer server;
@@ -223,23 +50,6 @@ TEST(GCDAsyncSocketSecure, ServerAgainstOpensslClientRoundTripsBothWays) {
   EXPECT_TRUE(client.waitForOutput("and back")) << client.output();
 }
 
-// Both ends ours.
-struct SecurePair {
-  Fixture fixture;
-  GCDAsyncSocketPtr listener = fixture.makeSocket();
-  GCDAsyncSocketPtr server;
-  GCDAsyncSocketPtr client = fixture.makeSocket();
-
-  SecurePair() {
-    EXPECT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
-    EXPECT_TRUE(client->connectToHost("127.0.0.1", listener->localPort4()));
-    server = fixture.delegate->waitFor("accept").newSocket;
-    fixture.delegate->waitFor("connect");
-    fixture.delegate->clearSockets();
-  }
-  RecordingDelegate& delegate() { return *fixture.delegate; }
-};
-
 TEST(GCDAsyncSocketSecure, BytesBeforeStartTLSArrivePlainAndAfterItDecrypted) {
   SecurePair pair;
   ASSERT_TRUE(pair.server);
@@ -249,10 +59,14 @@ TEST(GCDAsyncSocketSecure, BytesBeforeStartTLSArrivePlainAndAfterItDecrypted) {
   pair.server->readDataToData(GCDAsyncSocket::CRLFData(), -1, 1);
   pair.server->startTLS(serverSettings());
   pair.server->readDataToData(GCDAsyncSocket::CRLFData(), -1, 2);
-  pair.client->writeData(toBytes("STARTTLS\r\n"), -1, 10);
-  pair.client->startTLS(manualTrustClientSettings());
-  pair.client->startTLS(manualTrustClientSettings());  // ignored
-  pair.client->writeData(toBytes("secret\r\n"), -1, 11);
+  // One turn of the client's queue queues everything, so that no handshake
+  // can finish between the two start requests.
+  pair.client->performBlock([&] {
+    pair.client->writeData(toBytes("STARTTLS\r\n"), -1, 10);
+    pair.client->startTLS(manualTrustClientSettings());
+    pair.client->startTLS(manualTrustClientSettings());  // one is queued already: ignored
+    pair.client->writeData(toBytes("secret\r\n"), -1, 11);
+  });
 
   auto plain = pair.delegate().waitFor("read", 1);
   EXPECT_EQ(plain.tag, 1);
@@ -271,6 +85,57 @@ TEST(GCDAsyncSocketSecure, BytesBeforeStartTLSArrivePlainAndAfterItDecrypted) {
   settle(pair.client, pair.fixture.delegateQueue);
   EXPECT_EQ(pair.delegate().count("secure"), 2u);
   EXPECT_EQ(pair.delegate().count("disconnect"), 0u);
+}
+
+TEST(GCDAsyncSocketSecure, StartTLSOnASecureConnectionIsIgnored) {
+  SecurePair pair;
+  ASSERT_TRUE(pair.server);
+  trustEverything(pair.delegate());
+  pair.server->startTLS(serverSettings());
+  pair.client->startTLS(manualTrustClientSettings());
+  pair.delegate().waitFor("secure", 2);
+  // Both ends ask again once secure (the client from the test thread, the
+  // server from its queue): a new handshake would break the stream.
+  pair.client->startTLS(manualTrustClientSettings());
+  pair.server->performBlock([&] { pair.server->startTLS(serverSettings()); });
+
+  pair.client->writeData(toBytes("after\r\n"), -1, 1);
+  pair.server->readDataToData(GCDAsyncSocket::CRLFData(), -1, 2);
+  EXPECT_EQ(pair.delegate().waitFor("read", 1).data, "after\r\n");
+  pair.server->writeData(toBytes("back\r\n"), -1, 3);
+  pair.client->readDataToData(GCDAsyncSocket::CRLFData(), -1, 4);
+  EXPECT_EQ(pair.delegate().waitFor("read", 2).data, "back\r\n");
+  settle(pair.server, pair.fixture.delegateQueue);
+  settle(pair.client, pair.fixture.delegateQueue);
+  EXPECT_EQ(pair.delegate().count("secure"), 2u);
+  EXPECT_EQ(pair.delegate().count("disconnect"), 0u);
+  EXPECT_TRUE(pair.client->isSecure());
+  EXPECT_TRUE(pair.server->isSecure());
+}
+
+// A TLS 1.3 server's session tickets leave as two small records just before
+// its first reply; held back for the peer's delayed acknowledgement they cost
+// 40 ms.  Secure sockets therefore send without delay; plain ones keep the
+// system's default.
+TEST(GCDAsyncSocketSecure, SecureSocketsSendWithoutDelay) {
+  SecurePair pair;
+  ASSERT_TRUE(pair.server);
+  auto noDelay = [](const GCDAsyncSocketPtr& socket) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    socket->performBlock([&] {
+      EXPECT_EQ(getsockopt(socket->socketFD(), IPPROTO_TCP, TCP_NODELAY, &value, &length), 0);
+    });
+    return value != 0;
+  };
+  EXPECT_FALSE(noDelay(pair.server));
+  EXPECT_FALSE(noDelay(pair.client));
+  trustEverything(pair.delegate());
+  pair.server->startTLS(serverSettings());
+  pair.client->startTLS(manualTrustClientSettings());
+  pair.delegate().waitFor("secure", 2);
+  EXPECT_TRUE(noDelay(pair.server));
+  EXPECT_TRUE(noDelay(pair.client));
 }
 
 TEST(GCDAsyncSocketSecure, LargeTransferThroughOurBothEndsIsIntact) {
@@ -371,19 +236,6 @@ TEST(GCDAsyncSocketSecure, SettingsThatOpensslTakesStillHandshake) {
   EXPECT_EQ(pair.client->sslContext(), nullptr);  // only on the socket queue
 }
 
-TEST(GCDAsyncSocketSecure, SelfSignedServerFailsVerificationWithoutManualTrust) {
-  OpensslServer server;
-  Fixture fixture;
-  auto socket = secureClient(fixture, server.port, Value::Map{{kCFStreamSSLPeerName, "localhost"}});
-  auto event = fixture.delegate->waitFor("disconnect");
-  ASSERT_TRUE(event.error);
-  EXPECT_EQ(event.error->domain(), kSSLErrorDomain);
-  EXPECT_EQ(event.error->code(), kSSLXCertChainInvalid) << event.error->describe();
-  EXPECT_EQ(event.error->localizedRecoverySuggestion(),
-            "Error code definition can be found in Apple's SecureTransport.h");
-  EXPECT_EQ(fixture.delegate->count("secure"), 0u);
-}
-
 TEST(GCDAsyncSocketSecure, ManualTrustRefusedGivesPeerBadCert) {
   OpensslServer server;
   Fixture fixture;
@@ -451,20 +303,6 @@ TEST(GCDAsyncSocketSecure, LateTrustAnswerAfterReconnectIsIgnored) {
   answer(1)(true);
   fixture.delegate->waitFor("secure", 2);  // our client and the accepted server
   EXPECT_TRUE(socket->isSecure());
-}
-
-TEST(GCDAsyncSocketSecure, CloseWithoutCloseNotifyIsAnAbortedClose) {
-  OpensslServer server;
-  Fixture fixture;
-  trustEverything(*fixture.delegate);
-  auto socket = secureClient(fixture, server.port, manualTrustClientSettings());
-  fixture.delegate->waitFor("secure");
-  socket->readDataToData(GCDAsyncSocket::LFData(), -1, 1);
-  server.process.kill();  // the kernel closes the connection; no close_notify
-  auto event = fixture.delegate->waitFor("disconnect");
-  ASSERT_TRUE(event.error);
-  EXPECT_EQ(event.error->domain(), kSSLErrorDomain) << event.error->describe();
-  EXPECT_EQ(event.error->code(), kSSLClosedAbort);
 }
 
 TEST(GCDAsyncSocketSecure, OrderlyCloseFromOurPeerIsAPlainClose) {
@@ -537,42 +375,6 @@ TEST(GCDAsyncSocketSecure, KeyUpdateWhileOurSendBufferIsFullDoesNotHang) {
   SSL_CTX_free(context);
   X509_free(cert);
   EVP_PKEY_free(key);
-}
-
-TEST(GCDAsyncSocketSecureLayer, MapsOpensslFailuresOntoStatusCodes) {
-  struct Case {
-    int sslError;
-    unsigned long code;
-    long verify;
-    int status;
-  };
-  const std::vector<Case> cases = {
-      {SSL_ERROR_WANT_READ, 0, 0, kSSLWouldBlock},
-      {SSL_ERROR_WANT_WRITE, 0, 0, kSSLWouldBlock},
-      {SSL_ERROR_WANT_RETRY_VERIFY, 0, 0, kSSLPeerAuthCompleted},
-      {SSL_ERROR_ZERO_RETURN, 0, 0, kSSLClosedGraceful},
-      {SSL_ERROR_SYSCALL, 0, 0, kSSLClosedAbort},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_UNEXPECTED_EOF_WHILE_READING), 0,
-       kSSLClosedAbort},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_CERTIFICATE_VERIFY_FAILED),
-       X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, kSSLXCertChainInvalid},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_CERTIFICATE_VERIFY_FAILED),
-       X509_V_ERR_CERT_HAS_EXPIRED, kSSLCertExpired},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_CERTIFICATE_VERIFY_FAILED),
-       X509_V_ERR_HOSTNAME_MISMATCH, kSSLHostNameMismatch},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_AD_REASON_OFFSET + SSL_AD_BAD_CERTIFICATE), 0,
-       kSSLPeerBadCert},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_AD_REASON_OFFSET + SSL_AD_UNKNOWN_CA), 0,
-       kSSLPeerUnknownCA},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_NO_SHARED_CIPHER), 0, kSSLNegotiation},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_WRONG_VERSION_NUMBER), 0,
-       kSSLPeerProtocolVersion},
-      {SSL_ERROR_SSL, ERR_PACK(ERR_LIB_SSL, 0, SSL_R_PACKET_LENGTH_TOO_LONG), 0, kSSLProtocol},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(GCDAsyncSocketSecureLayer::statusFromOpenSSL(c.sslError, c.code, c.verify), c.status)
-        << c.sslError << " " << ERR_GET_REASON(c.code);
-  }
 }
 
 }  // namespace

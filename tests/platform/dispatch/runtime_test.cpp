@@ -1,6 +1,7 @@
 #include "platform/dispatch/runtime.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -85,6 +86,38 @@ TEST(RuntimeStops, DroppingARegistrationWaitsForItsRunningStop) {
   opener.join();
   stopper.join();
   EXPECT_FALSE(self.has_value());
+}
+
+// A readiness source kept past its runtime (a socket in a static, say): its
+// cancel after the stop still runs the owner's clean-up, on the calling
+// thread since no queue runs any more, and dropping it after the runtime is
+// gone touches nothing that went with it.
+TEST(RuntimeLifetime, ReadinessSourcesOutliveTheRuntime) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  IoSourcePtr cancelledLate;
+  IoSourcePtr droppedLate;
+  {
+    Runtime runtime(std::make_shared<EventLoop>(), Runtime::Options{2});
+    auto queue = runtime.makeSerialQueue("late sources");
+    cancelledLate = runtime.reactor().makeReadSource(fds[0], queue);
+    droppedLate = runtime.reactor().makeWriteSource(fds[1], queue);
+    cancelledLate->setEventHandler([] {});
+    droppedLate->setEventHandler([] {});
+    cancelledLate->resume();
+    droppedLate->resume();
+    runtime.stop();
+    bool closed = false;
+    cancelledLate->setCancelHandler([&] {
+      ::close(fds[0]);
+      closed = true;
+    });
+    cancelledLate->cancel();
+    EXPECT_TRUE(closed) << "the clean-up runs although the queue has stopped";
+  }
+  droppedLate.reset();
+  cancelledLate.reset();
+  ::close(fds[1]);
 }
 
 }  // namespace
