@@ -8,6 +8,7 @@
 #include "base/timer/gcx_timer.h"
 #include "device/display/display_configuration.h"
 #include "device/hid/orvex_usb_service_oc.h"
+#include "netlocal/companion/orvex_local_server.h"
 #include "platform/dispatch/runtime.h"
 
 namespace vistrelle {
@@ -27,6 +28,9 @@ OrvexHomeNewViewController::OrvexHomeNewViewController(HomeView& view, Environme
   if (!env_.center) env_.center = &NotificationCenter::defaultCenter();
   if (!env_.mainQueue) env_.mainQueue = dispatch::mainQueue();
   if (!env_.timer) env_.timer = &GCXTimer::shared();
+  if (!env_.startCompanionServer) {
+    env_.startCompanionServer = [] { netlocal::OrvexLocalServer::shareManager(); };
+  }
   if (!env_.canRecordScreen) {
     env_.canRecordScreen = [] {
       return device::OrvexUSBServiceOC::shareManager().canRecordScreen();
@@ -48,7 +52,7 @@ void OrvexHomeNewViewController::viewDidLoad() {
   const bool macMiniTip = env_.displays->needsExternalDisplayTip();
   // The companion-application server is first made here, as the tip check
   // asks for the device model.
-  if (env_.startCompanionServer) env_.startCompanionServer();
+  env_.startCompanionServer();
   view_.setTipsText(base::LanguageBundle::shared().localizedStringForKey(
       macMiniTip ? "Mac mini需连接外接显示器" : "连接前请断开其他外接显示器"));
 }

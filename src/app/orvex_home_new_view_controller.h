@@ -42,7 +42,8 @@ class OrvexHomeNewViewController {
     // Screen capture is possible (an X11 session); default: the USB-service
     // facade's answer.
     std::function<bool()> canRecordScreen;
-    // Makes the shared companion-application server, which starts listening.
+    // Makes the shared companion-application server, which starts
+    // listening; default: OrvexLocalServer::shareManager().
     std::function<void()> startCompanionServer;
     // Puts the pointer at a desktop position; none: the pointer stays.
     std::function<void(int x, int y)> moveCursor;
