@@ -63,6 +63,12 @@ class HomeTest : public ::testing::Test {
     posts = center.observe(OrvexHomeNewViewController::kStatusChange, nullptr,
                            [this](const Notification& n) { posted.push_back(n.object); });
   }
+  ~HomeTest() override {
+    // Deliveries still queued and cancelled tasks not yet due hold the
+    // queue: run them out, so that nothing outlives the test.
+    home.reset();
+    main->advanceBy(std::chrono::minutes(1));
+  }
 
   // A home controller over displays laid out as `json`, its view loaded.
   void make(const char* json = kDesktop) {
