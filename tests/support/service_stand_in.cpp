@@ -1,11 +1,17 @@
 #include "support/service_stand_in.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -48,6 +54,59 @@ std::string percentDecoded(std::string_view text) {
 
 json envelope(bool success, std::string msg, json data = nullptr, int code = 0) {
   return {{"success", success}, {"code", code}, {"msg", std::move(msg)}, {"data", std::move(data)}};
+}
+
+bool isZeroTierPath(std::string_view path) {
+  return path == "/status" || path == "/network" || path == "/quit" ||
+         path.substr(0, 9) == "/network/";
+}
+
+int portOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  }
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
+  return -1;
+}
+
+// The server's end of the connection a request came on: cpp-httplib does
+// not hand its socket to the handler, so it is found by its two ports.
+int serverSocketOf(const httplib::Request& in) {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored)) {
+    int fd = -1;
+    try {
+      fd = std::stoi(entry.path().filename().string());
+    } catch (const std::exception&) {
+      continue;
+    }
+    sockaddr_storage local{};
+    sockaddr_storage peer{};
+    socklen_t localSize = sizeof local;
+    socklen_t peerSize = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) {
+      continue;
+    }
+    if (portOf(local) == in.local_port && portOf(peer) == in.remote_port) return fd;
+  }
+  return -1;
+}
+
+// Ends the connection with nothing sent.  The descriptor stays open (as
+// /dev/null) for cpp-httplib, whose own write then fails quietly instead of
+// raising SIGPIPE, and whose close closes that.
+void closeUnanswered(const httplib::Request& in) {
+  const int fd = serverSocketOf(in);
+  if (fd < 0) return;
+  ::shutdown(fd, SHUT_RDWR);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    ::dup2(null, fd);
+    ::close(null);
+  }
 }
 
 std::string defaultPackage() {
@@ -96,6 +155,12 @@ Reply Reply::text(int status, std::string body, std::string contentType) {
   return reply;
 }
 
+Reply Reply::hangingUp() {
+  Reply reply;
+  reply.hangUp = true;
+  return reply;
+}
+
 Reply Reply::redirect(std::string location, int status) {
   Reply reply;
   reply.status = status;
@@ -122,10 +187,13 @@ struct ServiceStandIn::Impl {
                   {"downloadUrl", "/admin/appPublish/download/Vistrelle_9.9.9_amd64.deb"},
                   {"releaseNote", "修复已知问题"}};
   std::string packageBytes = defaultPackage();
+  std::optional<std::string> zeroTierToken;
+  std::vector<std::pair<std::string, json>> zeroTierJoined;  // id, the network
 
   void handle(const httplib::Request& in, httplib::Response& out);
   Reply replyFor(const Request& request);  // under the lock
   Reply tokenReply(const Request& request);
+  std::optional<Reply> zeroTierReply(const Request& request);
   json tokenObject(const std::string& account);
   std::pair<std::string, std::string> issue();
   bool bearerIsLive(const Request& request) const;
@@ -154,10 +222,18 @@ void ServiceStandIn::Impl::handle(const httplib::Request& in, httplib::Response&
     out.status = 503;
     return;
   }
+  if (reply.hangUp) {
+    closeUnanswered(in);
+    return;
+  }
   send(reply, out);
 }
 
 Reply ServiceStandIn::Impl::replyFor(const Request& request) {
+  if (zeroTierToken && isZeroTierPath(request.path) &&
+      request.queryValue("auth") != *zeroTierToken) {
+    return Reply::json(401, {{"error", "unauthorized"}});
+  }
   const auto route = std::make_pair(request.method, request.path);
   if (auto queued = once.find(route); queued != once.end() && !queued->second.empty()) {
     Reply reply = std::move(queued->second.front());
@@ -166,6 +242,10 @@ Reply ServiceStandIn::Impl::replyFor(const Request& request) {
   }
   if (auto scripted = scripts.find(route); scripted != scripts.end()) return scripted->second;
 
+  if (isZeroTierPath(request.path)) {
+    if (std::optional<Reply> reply = zeroTierReply(request)) return *reply;
+    return Reply::text(404, "");
+  }
   const std::string& method = request.method;
   const std::string& path = request.path;
   if (method == "GET" && path == "/api/admin/appPublish/latest") {
@@ -218,6 +298,66 @@ Reply ServiceStandIn::Impl::replyFor(const Request& request) {
     return Reply::json(200, envelope(true, "授权成功"));
   }
   return Reply::json(200, envelope(true, "操作成功"));
+}
+
+std::optional<Reply> ServiceStandIn::Impl::zeroTierReply(const Request& request) {
+  const std::string& method = request.method;
+  const std::string& path = request.path;
+  if (method == "GET" && path == "/status") {
+    return Reply::json(200, {{"address", kZeroTierAddress},
+                             {"publicIdentity", std::string(kZeroTierAddress) + ":0:5d8c9a"},
+                             {"online", true},
+                             {"tcpFallbackActive", false},
+                             {"versionMajor", 1},
+                             {"versionMinor", 12},
+                             {"versionRev", 2},
+                             {"version", "1.12.2"},
+                             {"clock", 1700000000000ULL},
+                             {"config", {{"settings", {{"primaryPort", 9993}}}}}});
+  }
+  if (method == "GET" && path == "/network") {
+    json list = json::array();
+    for (const auto& [id, network] : zeroTierJoined) list.push_back(network);
+    return Reply::json(200, list);
+  }
+  if (method == "GET" && path == "/quit") return Reply::hangingUp();
+  if (path.size() <= 9 || path.substr(0, 9) != "/network/") return std::nullopt;
+  const std::string id = path.substr(9);
+  const bool validId =
+      id.size() == 16 && std::all_of(id.begin(), id.end(), [](char c) { return hexValue(c) >= 0; });
+  if (!validId) return Reply::json(400, {{"error", "invalid network id"}});
+  const auto joined = std::find_if(zeroTierJoined.begin(), zeroTierJoined.end(),
+                                   [&](const auto& entry) { return entry.first == id; });
+  if (method == "DELETE") {
+    if (joined == zeroTierJoined.end()) return Reply::json(404, {{"error", "not found"}});
+    zeroTierJoined.erase(joined);
+    return Reply::json(200, {{"result", true}});
+  }
+  if (method != "POST") return std::nullopt;
+  const json body = json::parse(request.body, nullptr, false);
+  json network = {{"nwid", id},
+                  {"name", "stand-in " + id.substr(12)},
+                  {"status", "OK"},
+                  {"type", "PRIVATE"},
+                  {"mac", "aa:bb:cc:dd:ee:ff"},
+                  {"mtu", 2800},
+                  {"dhcp", false},
+                  {"bridge", false},
+                  {"broadcastEnabled", true},
+                  {"portError", 0},
+                  {"netconfRevision", 3},
+                  {"assignedAddresses", json::array({"10.147.17.5/24"})},
+                  {"portDeviceName", "zt" + id.substr(12)}};
+  for (const char* flag : {"allowManaged", "allowGlobal", "allowDefault", "allowDNS"}) {
+    network[flag] = body.is_object() && body.contains(flag) && body[flag].is_boolean() &&
+                    body[flag].get<bool>();
+  }
+  if (joined != zeroTierJoined.end()) {
+    joined->second = network;
+  } else {
+    zeroTierJoined.emplace_back(id, network);
+  }
+  return Reply::json(200, network);
 }
 
 Reply ServiceStandIn::Impl::tokenReply(const Request& request) {
@@ -321,7 +461,9 @@ void ServiceStandIn::Impl::send(const Reply& reply, httplib::Response& out) {
   }
 }
 
-ServiceStandIn::ServiceStandIn() : impl_(std::make_unique<Impl>()) {
+ServiceStandIn::ServiceStandIn() : ServiceStandIn(0) {}
+
+ServiceStandIn::ServiceStandIn(int port) : impl_(std::make_unique<Impl>()) {
   Impl& impl = *impl_;
   const auto handler = [&impl](const httplib::Request& in, httplib::Response& out) {
     impl.handle(in, out);
@@ -334,7 +476,11 @@ ServiceStandIn::ServiceStandIn() : impl_(std::make_unique<Impl>()) {
   // One request per connection: an idle kept-alive connection would hold a
   // server thread for seconds after stop().
   impl.server.set_keep_alive_max_count(1);
-  port_ = impl.server.bind_to_any_port("127.0.0.1");
+  if (port == 0) {
+    port_ = impl.server.bind_to_any_port("127.0.0.1");
+  } else {
+    port_ = impl.server.bind_to_port("127.0.0.1", port) ? port : -1;
+  }
   if (port_ < 0) throw std::runtime_error("service stand-in: cannot bind to 127.0.0.1");
   // Connections made before the thread listens wait in the backlog.
   impl.thread = std::thread([&impl] {
@@ -380,6 +526,18 @@ void ServiceStandIn::clearScripts() {
   std::lock_guard lock(impl_->mutex);
   impl_->scripts.clear();
   impl_->once.clear();
+}
+
+void ServiceStandIn::setZeroTierToken(std::string token) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->zeroTierToken = std::move(token);
+}
+
+std::vector<std::string> ServiceStandIn::zeroTierNetworks() const {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<std::string> ids;
+  for (const auto& [id, network] : impl_->zeroTierJoined) ids.push_back(id);
+  return ids;
 }
 
 std::pair<std::string, std::string> ServiceStandIn::issueTokens() {

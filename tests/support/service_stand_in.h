@@ -2,11 +2,11 @@
 
 // A stand-in of the account-and-update service on loopback, for the tests of
 // the HTTP layer, the update check, the account session and the ZeroTier
-// requests.  It listens on 127.0.0.1 (any free port) on a thread of its own,
-// records every request, and answers every route of the service's table with
-// a sensible default (tokens it issued, the latest release for "linux", ...)
-// unless a test scripts a reply for the route: a status and body, a delay, a
-// trickle, a lying Content-Length, a redirect.
+// requests; it also plays the local ZeroTier service's API.  It listens on 127.0.0.1 (any free
+// port) on a thread of its own, records every request, and answers every route of the service's
+// table with a sensible default (tokens it issued, the latest release for "linux", ...) unless a
+// test scripts a reply for the route: a status and body, a delay, a trickle, a lying
+// Content-Length, a redirect, a connection closed unanswered.
 
 #include <chrono>
 #include <condition_variable>
@@ -63,14 +63,21 @@ class ServiceStandIn {
     std::optional<size_t> contentLength;
     // Answers with a redirect to this address (302 unless `status` is 3xx).
     std::string redirectTo;
+    // Closes the connection without sending a byte, as a service that exits
+    // on the request does (after `delay`).
+    bool hangUp = false;
 
     static Reply json(int status, const nlohmann::json& body);
     static Reply text(int status, std::string body, std::string contentType = "text/plain");
     static Reply redirect(std::string location, int status = 302);
+    static Reply hangingUp();
   };
 
   // Listening when constructed; throws std::runtime_error when it cannot bind.
   ServiceStandIn();
+  // On a given port (0: any free one), e.g. that of a stand-in stopped
+  // before, to play a service that comes back.
+  explicit ServiceStandIn(int port);
   ~ServiceStandIn();
   ServiceStandIn(const ServiceStandIn&) = delete;
   ServiceStandIn& operator=(const ServiceStandIn&) = delete;
@@ -89,6 +96,17 @@ class ServiceStandIn {
   void script(std::string method, std::string path, Reply reply);
   void scriptOnce(std::string method, std::string path, Reply reply);
   void clearScripts();
+
+  // The local ZeroTier service: GET "/status" (the node kZeroTierAddress),
+  // GET "/network" (the networks joined), POST "/network/<id>" (joins with
+  // the body's four "allow" flags), DELETE "/network/<id>" (leaves; 404 when
+  // not joined) and GET "/quit" (closes the connection unanswered, as the
+  // service exits).  Once a token is set, these answer 401 without
+  // "?auth=<token>", before any scripted reply.
+  static constexpr std::string_view kZeroTierAddress = "a1b2c3d4e5";
+  void setZeroTierToken(std::string token);
+  // The ids joined, in joining order.
+  std::vector<std::string> zeroTierNetworks() const;
 
   // Signs a user in without a request: a live access and refresh token pair.
   std::pair<std::string, std::string> issueTokens();

@@ -33,6 +33,10 @@ std::string UserDirectories::caches() {
   return envOr("XDG_CACHE_HOME", home() + "/.cache");
 }
 
+std::string UserDirectories::dataHome() {
+  return envOr("XDG_DATA_HOME", home() + "/.local/share");
+}
+
 std::string UserDirectories::documents() {
   const std::string homeDir = home();
   std::ifstream file(config() + "/user-dirs.dirs");

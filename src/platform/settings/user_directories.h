@@ -16,6 +16,8 @@ class UserDirectories {
   static std::string config();
   // $XDG_CACHE_HOME, else $HOME/.cache.
   static std::string caches();
+  // $XDG_DATA_HOME, else $HOME/.local/share.
+  static std::string dataHome();
 
   // Parses one user-dirs.dirs text for `key` (e.g. "XDG_DOCUMENTS_DIR"):
   // `KEY="$HOME/Path"` lines, with $HOME expanded; empty when absent.

@@ -300,5 +300,16 @@ TEST(UserDirectories, ReadsTheDocumentsFolderFromUserDirs) {
   EXPECT_EQ(UserDirectories::config(), (dir.path() / ".config").string());
 }
 
+TEST(UserDirectories, DataHomeFollowsXdgDataHomeElseLocalShare) {
+  TempDir dir;
+  setenv("HOME", dir.path().c_str(), 1);
+  setenv("XDG_DATA_HOME", "/srv/data", 1);
+  EXPECT_EQ(UserDirectories::dataHome(), "/srv/data");
+  setenv("XDG_DATA_HOME", "", 1);
+  EXPECT_EQ(UserDirectories::dataHome(), (dir.path() / ".local/share").string());
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(UserDirectories::dataHome(), (dir.path() / ".local/share").string());
+}
+
 }  // namespace
 }  // namespace vistrelle
