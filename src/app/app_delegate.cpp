@@ -111,18 +111,12 @@ void AppDelegate::updatePopoverContent() {
   if (glassStatus() && !isDfuUpdate()) popover->setContent(PopoverContent::quickControls);
 }
 
-void AppDelegate::setBuiltinBrightnessHooks(std::function<void()> close,
-                                            std::function<void()> restore) {
-  closeBuiltinBrightness_ = std::move(close);
-  restoreBuiltinBrightness_ = std::move(restore);
-}
-
 void AppDelegate::closeBuiltinBrightness() {
-  if (closeBuiltinBrightness_) closeBuiltinBrightness_();
+  if (brightness_) brightness_->closeBuiltinBrightness();
 }
 
 void AppDelegate::restoreBuiltinBrightness() {
-  if (restoreBuiltinBrightness_) restoreBuiltinBrightness_();
+  if (brightness_) brightness_->restoreBuiltinBrightness();
 }
 
 void AppDelegate::setMediaKeyMonitorsInstaller(std::function<void()> install) {

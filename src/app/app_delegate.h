@@ -10,6 +10,7 @@
 #include "app/app_services.h"
 #include "app/app_update_host.h"
 #include "app/app_window.h"
+#include "app/brightness_control.h"
 #include "app/filter_tuning.h"
 #include "base/state/main_state.h"
 #include "cloud/update/app_update.h"
@@ -64,9 +65,10 @@ class AppDelegate {
   UserDefaults* userDefaults() const { return services_.defaults; }
 
   // ---- Seams the application's wiring fills; an empty one does nothing ----
-  // The privacy screen's dimming of the built-in display and its restore.
-  // Whether a dim takes effect is the dimming's own decision.
-  void setBuiltinBrightnessHooks(std::function<void()> close, std::function<void()> restore);
+  // The privacy screen's dimming of the built-in display and its restore
+  // (none: nothing dims).  Whether a dim takes effect is the dimming's own
+  // decision.  `control` outlives the delegate.
+  void setBrightnessControl(BrightnessControl* control) { brightness_ = control; }
   void closeBuiltinBrightness();
   void restoreBuiltinBrightness();
   // The media-key event monitors, installed once the permissions allow it.
@@ -209,8 +211,7 @@ class AppDelegate {
   AppUpdateHost updateHost_;
   // Made on the first check, once the process' HTTP layer and runtime exist.
   std::unique_ptr<cloud::AppUpdate> appUpdate_;
-  std::function<void()> closeBuiltinBrightness_;
-  std::function<void()> restoreBuiltinBrightness_;
+  BrightnessControl* brightness_ = nullptr;
   std::function<void()> installMediaKeyMonitors_;
   std::function<void()> sleepObserverFactory_;
   std::function<FilterTuning*()> filterTuningSource_;

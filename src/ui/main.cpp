@@ -9,6 +9,10 @@
 #include <string_view>
 
 #include "app/app_delegate.h"
+#include "app/builtin_brightness_dimmer.h"
+#include "app/glass_volume_control.h"
+#include "app/media_key_monitors.h"
+#include "app/orvex_system_sleep_or_power_on.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
@@ -147,6 +151,18 @@ int main(int argc, char** argv) {
                                    {},
                                    &popover});
   delegatePointer = &delegate;
+  // What the windows reach through the delegate: the privacy dimming, the
+  // media-key monitors that the home view installs once the permissions
+  // allow, and the sleep observer its first showing makes.  The volume keys
+  // reach no glasses until the command layer is started.
+  BuiltinBrightnessDimmer dimmer(BuiltinBrightnessDimmer::Options{});
+  delegate.setBrightnessControl(&dimmer);
+  GlassVolumeControl::Options volumeOptions;
+  volumeOptions.defaults = &defaults;
+  GlassVolumeControl volume(std::move(volumeOptions));
+  MediaKeyMonitors mediaKeys(volume, MediaKeyMonitors::Options{});
+  delegate.setMediaKeyMonitorsInstaller([&mediaKeys] { mediaKeys.installMediaKeyMonitors(); });
+  delegate.setSleepObserverFactory([] { OrvexSystemSleepOrPowerOn::shared(); });
   // The quick controls of a left click: made once, kept current by the
   // panel's messages while the popover is closed.
   popover.registerContent(

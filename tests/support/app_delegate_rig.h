@@ -36,6 +36,17 @@ class RecordingWindow final : public AppWindow {
   std::vector<WindowContent> contents;  // every setContent, in order
 };
 
+// Records the dimming calls: "close", "restore".
+class RecordingBrightness final : public BrightnessControl {
+ public:
+  explicit RecordingBrightness(std::vector<std::string>& calls) : calls_(calls) {}
+  void closeBuiltinBrightness() override { calls_.push_back("close"); }
+  void restoreBuiltinBrightness() override { calls_.push_back("restore"); }
+
+ private:
+  std::vector<std::string>& calls_;
+};
+
 class AppDelegateRig {
  public:
   // `window` is what the delegate's window is (none: a recording one).
@@ -54,8 +65,7 @@ class AppDelegateRig {
         AppServices{std::move(mainQueue), &defaults, &tray, std::move(makeWindow),
                     [this](const std::string& line) { traces.push_back(line); },
                     popover ? popover : &fakePopover});
-    delegate->setBuiltinBrightnessHooks([this] { brightness.push_back("close"); },
-                                        [this] { brightness.push_back("restore"); });
+    delegate->setBrightnessControl(&recordingBrightness);
     delegate->setMediaKeyMonitorsInstaller([this] { ++mediaKeyInstalls; });
     delegate->setSleepObserverFactory([this] { ++sleepObservers; });
     delegate->setFilterTuningSource(
@@ -69,6 +79,7 @@ class AppDelegateRig {
   RecordingWindow* window = nullptr;  // made by showHomeWindow()
   std::vector<std::string> traces;
   std::vector<std::string> brightness;  // "close", "restore"
+  RecordingBrightness recordingBrightness{brightness};
   int mediaKeyInstalls = 0;
   int sleepObservers = 0;
   FakeFilterTuning tuning;
