@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "ai3d/manager/orvex_depth_custom_manager.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/timer/gcx_timer.h"
 #include "device/display/displays_rig.h"
@@ -189,6 +190,11 @@ TEST_F(HomeTest, AI3DResultTable) {
       EXPECT_TRUE(view.hidden[HomeOutlet::connectErrorLabel]);
     }
   }
+}
+
+TEST(HomeNotifications, TheResultHeardIsTheOneThe3DWindowPosts) {
+  EXPECT_STREQ(OrvexHomeNewViewController::kAI3DResult,
+               ai3d::OrvexDepthCustomManager::kSuccessOrError);
 }
 
 TEST_F(HomeTest, ALateSuccessAfterUnplugPutsTheHomeBackAndOneAfterTheTimeOutStillSwaps) {
