@@ -12,6 +12,7 @@
 #include "base/settings/launch_settings.h"
 #include "device/display/display_configuration.h"
 #include "platform/dispatch/runtime.h"
+#include "device/hid/orvex_qx_server.h"
 
 namespace vistrelle {
 
@@ -93,6 +94,7 @@ void AppDelegate::setupStatusItem() {
     item->setClickHandler([this](StatusItem::Click click) { itemActionWithBtn(click); });
     item->show();
   }
+  updatePopoverContent();
   appMenu_ = {{base::LanguageBundle::shared().localizedStringForKey("退出Vistrelle"),
                [this] { terminate(); }}};
 }
@@ -112,13 +114,65 @@ void AppDelegate::showPopover() {
       popover->show();
       break;
     case 1:
-      // Until the quick controls exist, the icon's left click is the way back
-      // to the home window.
-      showHomeWindow();
+      if (!popover) return;
+      updatePopoverContent();
+      if (popover->hasContent()) {
+        popover->show();
+      } else if (popover->isShown()) {
+        // An open popover whose content just went shows nothing either.
+        popover->close();
+      }
       break;
     default:
       break;
   }
+}
+
+void AppDelegate::updatePopoverContent() {
+  StatusPopover* popover = services_.statusPopover;
+  if (!popover) return;
+  popover->setContent(PopoverContent::none);
+  if (glassStatus() && !isDfuUpdate()) popover->setContent(PopoverContent::quickControls);
+}
+
+void AppDelegate::closeBuiltinBrightness() {
+  if (brightness_) brightness_->closeBuiltinBrightness();
+}
+
+void AppDelegate::restoreBuiltinBrightness() {
+  if (brightness_) brightness_->restoreBuiltinBrightness();
+}
+
+void AppDelegate::setMediaKeyMonitorsInstaller(std::function<void()> install) {
+  installMediaKeyMonitors_ = std::move(install);
+}
+
+void AppDelegate::installMediaKeyMonitors() {
+  if (installMediaKeyMonitors_) installMediaKeyMonitors_();
+}
+
+void AppDelegate::setSleepObserverFactory(std::function<void()> factory) {
+  sleepObserverFactory_ = std::move(factory);
+}
+
+void AppDelegate::createSleepObserver() {
+  if (sleepObserverFactory_) sleepObserverFactory_();
+}
+
+void AppDelegate::setFilterTuningSource(std::function<FilterTuning*()> source) {
+  filterTuningSource_ = std::move(source);
+}
+
+FilterTuning* AppDelegate::filterTuning() const {
+  return filterTuningSource_ ? filterTuningSource_() : nullptr;
+}
+
+void AppDelegate::setGlassNameSource(std::function<std::string()> source) {
+  glassNameSource_ = std::move(source);
+}
+
+std::string AppDelegate::glassName() const {
+  return glassNameSource_ ? glassNameSource_() : qxServer_->glassName();
 }
 
 void AppDelegate::showHomeWindow() {

@@ -14,6 +14,8 @@
 #include "app/app_window.h"
 #include "app/connection_road.h"
 #include "app/depth_manager_control.h"
+#include "app/brightness_control.h"
+#include "app/filter_tuning.h"
 #include "base/state/main_state.h"
 #include "cloud/update/app_update.h"
 #include "platform/dispatch/delayed_task.h"
@@ -65,7 +67,35 @@ class AppDelegate {
   // The status item's click: records it in `mouseClick` and shows the popover
   // for it.
   void itemActionWithBtn(StatusItem::Click click);
+  // Right click: a fresh exit view.  Left click: the quick glasses controls
+  // while glasses are connected and no firmware update runs, else nothing.
   void showPopover();
+  // Clears the popover's content, then gives it the quick glasses controls
+  // when glasses are connected and no firmware update runs.
+  void updatePopoverContent();
+  // The status item's popover (none: clicks only record themselves).
+  StatusPopover* firstPopover() const { return services_.statusPopover; }
+  UserDefaults* userDefaults() const { return services_.defaults; }
+
+  // ---- Seams the application's wiring fills; an empty one does nothing ----
+  // The privacy screen's dimming of the built-in display and its restore
+  // (none: nothing dims).  Whether a dim takes effect is the dimming's own
+  // decision.  `control` outlives the delegate.
+  void setBrightnessControl(BrightnessControl* control) { brightness_ = control; }
+  void closeBuiltinBrightness();
+  void restoreBuiltinBrightness();
+  // The media-key event monitors, installed once the permissions allow it.
+  void setMediaKeyMonitorsInstaller(std::function<void()> install);
+  void installMediaKeyMonitors();
+  // Makes the shared sleep and screen-lock observer (the home view asks once).
+  void setSleepObserverFactory(std::function<void()> factory);
+  void createSleepObserver();
+  // The AI-3D filter tuning; none until the 3D window's controller exists.
+  void setFilterTuningSource(std::function<FilterTuning*()> source);
+  FilterTuning* filterTuning() const;
+  // The connected glasses' product name; default: the command layer's.
+  void setGlassNameSource(std::function<std::string()> source);
+  std::string glassName() const;
   bool getCPUTypeIsARM() const;
   bool checkisChinaSimplified() const;
 
@@ -110,8 +140,9 @@ class AppDelegate {
   // ---- What the process entry connects (before the launch) ----
   void setDepthManagerFactory(std::function<std::shared_ptr<DepthManagerControl>()> factory);
   void setGlassVolumeControl(GlassVolumeControl* volume) { volume_ = volume; }
-  // The dimming's restore, its bounded exit twin and the restore at launch.
-  void setBrightnessDimmer(BuiltinBrightnessDimmer* dimmer) { dimmer_ = dimmer; }
+  // The privacy dimming (as setBrightnessControl), its bounded restore at
+  // exit and the restore at launch.
+  void setBrightnessDimmer(BuiltinBrightnessDimmer* dimmer);
   // The home content's tip state.
   void setConnectTipsPresenter(std::function<void()> show) { showConnectTips_ = std::move(show); }
   // The firmware-update content back to its first state.
@@ -232,7 +263,6 @@ class AppDelegate {
   void unmirrorAtLaunch();
   void monitorGlasses();
   void showScreenRecordingAlert(bool waylandSession);
-  void restoreBuiltinBrightnessForRoad();
   std::string localized(std::string_view key) const;
 
   MainState& state_ = MainState::shared();
@@ -263,6 +293,11 @@ class AppDelegate {
   bool monitoringStarted_ = false;
   // Tasks the launch posted check it before they run.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  BrightnessControl* brightness_ = nullptr;
+  std::function<void()> installMediaKeyMonitors_;
+  std::function<void()> sleepObserverFactory_;
+  std::function<FilterTuning*()> filterTuningSource_;
+  std::function<std::string()> glassNameSource_;
 };
 
 // The process-wide delegate, set as the first step of launch.

@@ -75,7 +75,7 @@ std::shared_ptr<ConnectionRoad> AppDelegate::makeConnectionRoad() {
       device::OrvexAudioVolume::shared().removeAudioOutputVolumeListener();
     };
   }
-  env.restoreBuiltinBrightness = [this] { restoreBuiltinBrightnessForRoad(); };
+  env.restoreBuiltinBrightness = [this] { restoreBuiltinBrightness(); };
   env.setGlassVolume = [this](int level, bool mute) {
     if (volume_) volume_->setGlassVolume(level, mute);
   };
@@ -88,8 +88,9 @@ std::shared_ptr<ConnectionRoad> AppDelegate::makeConnectionRoad() {
   return ConnectionRoad::create(std::move(env));
 }
 
-void AppDelegate::restoreBuiltinBrightnessForRoad() {
-  if (dimmer_) dimmer_->restoreBuiltinBrightness();
+void AppDelegate::setBrightnessDimmer(BuiltinBrightnessDimmer* dimmer) {
+  dimmer_ = dimmer;
+  setBrightnessControl(dimmer);
 }
 
 // ---- Launch step 9 ----
@@ -231,7 +232,7 @@ void AppDelegate::openAI3D() {
 
 void AppDelegate::closeGlass() {
   setGlassDisplayStatus(1);
-  restoreBuiltinBrightnessForRoad();
+  restoreBuiltinBrightness();
   if (depthManager_) depthManager_->close3DWindow();
 }
 
