@@ -142,12 +142,13 @@ void AppDelegate::unmirrorAtLaunch() {
         monitorGlasses();
         return;
       }
-      unmirrorWaited_ += kUnmirrorRetry;
+      // Told once, after about 30 s of trying.
       if (!unmirrorNoticeShown_ && unmirrorWaited_ >= kWaitingNoticeAfter) {
         unmirrorNoticeShown_ = true;
         services_.trace(ConnectionRoad::kWaitingForExtendedText);
         message::TransientMessage::show(localized(ConnectionRoad::kWaitingForExtendedText));
       }
+      unmirrorWaited_ += kUnmirrorRetry;
       unmirrorRetry_ = services_.mainQueue->postAfter(kUnmirrorRetry, [this, alive] {
         const auto again = alive.lock();
         if (again && *again) unmirrorAtLaunch();

@@ -37,26 +37,26 @@ struct AppServices {
 
   // ---- The glasses: what the launch, the connection road and the exit use ----
   // The command layer's options (the delegate makes its qxServer from them).
-  device::OrvexQXServer::Options qxServer;
+  device::OrvexQXServer::Options qxServer{};
   device::DisplayConfiguration* displays = nullptr;  // default: the shared one
   NotificationCenter* center = nullptr;              // default: the default centre
-  dispatch::ExecutorPtr globalQueue;                 // default: the runtime's
+  dispatch::ExecutorPtr globalQueue{};                 // default: the runtime's
   GCXTimer* timer = nullptr;                         // default: the shared registry
   AlertPresenter* alerts = nullptr;  // none: an alert is logged and answered with its last button
   // Default: whether the session is a Wayland one.
-  std::function<bool()> isWaylandSession;
+  std::function<bool()> isWaylandSession{};
   // Default: the USB-service facade's answer and its prompt.
-  std::function<bool()> canRecordScreen;
-  std::function<void()> showScreenRecordingPrompt;
+  std::function<bool()> canRecordScreen{};
+  std::function<void()> showScreenRecordingPrompt{};
   // Default: the display layer's lock query.
-  std::function<bool()> isScreenLocked;
+  std::function<bool()> isScreenLocked{};
   // Makes the companion server's bridge to the command layer (before the
   // HID monitor starts).  Default: installCompanionBridge.
-  std::function<void(device::OrvexQXServer&)> installCompanionBridge;
+  std::function<void(device::OrvexQXServer&)> installCompanionBridge{};
   // The second-generation glasses' sound device listener.  Default: the
   // shared OrvexAudioVolume.
-  std::function<void()> addAudioOutputVolumeListener;
-  std::function<void()> removeAudioOutputVolumeListener;
+  std::function<void()> addAudioOutputVolumeListener{};
+  std::function<void()> removeAudioOutputVolumeListener{};
   // The exit restores the glasses' screen within this.
   std::chrono::milliseconds exitRestoreLimit{2000};
 };

@@ -79,7 +79,6 @@ ConnectionRoad::ConnectionRoad(Environment environment)
       state_(env_.state ? *env_.state : MainState::shared()),
       defaults_(env_.defaults ? *env_.defaults : UserDefaults::standard()),
       center_(env_.center ? *env_.center : NotificationCenter::defaultCenter()),
-      timer_(env_.timer ? *env_.timer : GCXTimer::shared()),
       mainQueue_(env_.mainQueue),
       globalQueue_(env_.globalQueue) {}
 
@@ -93,6 +92,9 @@ ConnectionRoad::~ConnectionRoad() {
 }
 
 std::string ConnectionRoad::text(std::string_view key) const { return env_.localize(key); }
+
+// Asked for at use: the shared registry needs the process' runtime.
+GCXTimer& ConnectionRoad::timer() { return env_.timer ? *env_.timer : GCXTimer::shared(); }
 
 // ---- The road's bookkeeping ----
 
@@ -208,7 +210,7 @@ void ConnectionRoad::lockedWait(const RoadPtr& road) {
 
 void ConnectionRoad::afterUnlock(const RoadPtr& road) {
   // A pending return to the home content is dropped: the glasses are back.
-  timer_.cancel(state_.showHomeTimerIdentification.get());
+  timer().cancel(state_.showHomeTimerIdentification.get());
   env_.glasses->changeIMUWithGlass(true);
   state_.privacyScreenLockButtonState.store(
       static_cast<int>(defaults_.integerForKey(settings_keys::kPrivacyScreenLockState).value_or(0)));
@@ -494,9 +496,9 @@ void ConnectionRoad::showHomeOrDfuOnUnplug() {
 }
 
 void ConnectionRoad::startShowHomeTimer() {
-  timer_.cancel(state_.showHomeTimerIdentification.get());
+  timer().cancel(state_.showHomeTimerIdentification.get());
   std::weak_ptr<ConnectionRoad> self = weak_from_this();
-  const std::string id = timer_.start(
+  const std::string id = timer().start(
       [self] {
         if (auto me = self.lock()) me->showHomeIfStillUnplugged();
       },

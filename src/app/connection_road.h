@@ -196,7 +196,7 @@ class ConnectionRoad : public std::enable_shared_from_this<ConnectionRoad> {
   MainState& state_;
   UserDefaults& defaults_;
   NotificationCenter& center_;
-  GCXTimer& timer_;
+  GCXTimer& timer();
   dispatch::ExecutorPtr mainQueue_;
   dispatch::ExecutorPtr globalQueue_;
 

@@ -26,6 +26,8 @@
 #include "device/protocol/wear_thresholds.h"
 #include "platform/message/fake/fake_transient_message.h"
 #include "platform/settings/fake/in_memory_user_defaults.h"
+#include "support/app_delegate_rig.h"
+#include "support/recording_alerts.h"
 
 namespace vistrelle::testing {
 
@@ -45,36 +47,6 @@ inline constexpr const char* kOnlyGlassesLayout = R"({"primary": "HDMI-1", "outp
   {"name": "HDMI-2", "connected": false}]})";
 inline constexpr uint32_t kPanelId = 0x40;
 inline constexpr uint32_t kGlassesId = 0x41;
-
-class RecordingWindow final : public AppWindow {
- public:
-  void showCentered() override { ++shows; }
-  void bringToFront() override { ++raises; }
-  bool isVisible() const override { return shows > 0; }
-  void setContent(WindowContent content) override {
-    shown = content;
-    contents.push_back(content);
-  }
-  WindowContent content() const override { return shown; }
-
-  int shows = 0;
-  int raises = 0;
-  WindowContent shown = WindowContent::home;
-  std::vector<WindowContent> contents;
-};
-
-// Keeps every alert and answers it when the test says.
-class RecordingAlerts final : public AlertPresenter {
- public:
-  void present(const AlertRequest& request, std::function<void(size_t)> done) override {
-    requests.push_back(request);
-    answers.push_back(std::move(done));
-  }
-  void answer(size_t index, size_t button) { answers.at(index)(button); }
-
-  std::vector<AlertRequest> requests;
-  std::vector<std::function<void(size_t)>> answers;
-};
 
 class RoadRig : public DisplaysRig {
  public:
