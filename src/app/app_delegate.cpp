@@ -4,15 +4,15 @@
 #include <cctype>
 #include <cstdio>
 
+#include "app/builtin_brightness_dimmer.h"
 #include "base/helpers/host_info.h"
 #include "base/helpers/language_bundle.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
-#include "app/builtin_brightness_dimmer.h"
 #include "base/settings/launch_settings.h"
 #include "device/display/display_configuration.h"
-#include "platform/dispatch/runtime.h"
 #include "device/hid/orvex_qx_server.h"
+#include "platform/dispatch/runtime.h"
 
 namespace vistrelle {
 

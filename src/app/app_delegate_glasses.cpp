@@ -99,17 +99,18 @@ void AppDelegate::addObservers() {
   NotificationCenter& center =
       services_.center ? *services_.center : NotificationCenter::defaultCenter();
   const auto main = services_.mainQueue;
-  observers_.push_back(center.observe(device::GlassReport::kVersionNotification, main,
-                                      [this](const Notification& note) {
-                                        road_->onGlassVersion(note);
-                                      }));
+  observers_.push_back(
+      center.observe(device::GlassReport::kVersionNotification, main,
+                     [this](const Notification& note) { road_->onGlassVersion(note); }));
   observers_.push_back(center.observe(device::OrvexAudioVolume::kSystemVolumeNotification, main,
                                       [this](const Notification& note) {
                                         if (volume_) volume_->onSystemVolume(note);
                                       }));
 }
 
-void AppDelegate::applicationDidBecomeActive() { checkAppUpdate(); }
+void AppDelegate::applicationDidBecomeActive() {
+  checkAppUpdate();
+}
 
 // ---- Launch step 10 ----
 
@@ -168,14 +169,12 @@ void AppDelegate::monitorGlasses() {
   NotificationCenter& center =
       services_.center ? *services_.center : NotificationCenter::defaultCenter();
   // It only stores an integer: taken on the thread that posts it.
-  observers_.push_back(center.observe(device::GlassReport::kDisplayStatusNotification, nullptr,
-                                      [this](const Notification& note) {
-                                        road_->onGlassDisplayStatus(note);
-                                      }));
-  observers_.push_back(center.observe(ConnectionRoad::kStatusChange, services_.mainQueue,
-                                      [this](const Notification& note) {
-                                        road_->onGlassDisplayStatusChange(note);
-                                      }));
+  observers_.push_back(
+      center.observe(device::GlassReport::kDisplayStatusNotification, nullptr,
+                     [this](const Notification& note) { road_->onGlassDisplayStatus(note); }));
+  observers_.push_back(center.observe(
+      ConnectionRoad::kStatusChange, services_.mainQueue,
+      [this](const Notification& note) { road_->onGlassDisplayStatusChange(note); }));
   // The companion server hears the glasses from their first report on.
   if (services_.installCompanionBridge) {
     services_.installCompanionBridge(*qxServer_);

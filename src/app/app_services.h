@@ -40,7 +40,7 @@ struct AppServices {
   device::OrvexQXServer::Options qxServer{};
   device::DisplayConfiguration* displays = nullptr;  // default: the shared one
   NotificationCenter* center = nullptr;              // default: the default centre
-  dispatch::ExecutorPtr globalQueue{};                 // default: the runtime's
+  dispatch::ExecutorPtr globalQueue{};               // default: the runtime's
   GCXTimer* timer = nullptr;                         // default: the shared registry
   AlertPresenter* alerts = nullptr;  // none: an alert is logged and answered with its last button
   // Default: whether the session is a Wayland one.

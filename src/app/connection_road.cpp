@@ -39,7 +39,9 @@ bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
-std::string epochText(uint64_t epoch) { return " (连接 " + std::to_string(epoch) + ")"; }
+std::string epochText(uint64_t epoch) {
+  return " (连接 " + std::to_string(epoch) + ")";
+}
 
 }  // namespace
 
@@ -91,10 +93,14 @@ ConnectionRoad::~ConnectionRoad() {
   if (road) finish(road, Phase::Ended);
 }
 
-std::string ConnectionRoad::text(std::string_view key) const { return env_.localize(key); }
+std::string ConnectionRoad::text(std::string_view key) const {
+  return env_.localize(key);
+}
 
 // Asked for at use: the shared registry needs the process' runtime.
-GCXTimer& ConnectionRoad::timer() { return env_.timer ? *env_.timer : GCXTimer::shared(); }
+GCXTimer& ConnectionRoad::timer() {
+  return env_.timer ? *env_.timer : GCXTimer::shared();
+}
 
 // ---- The road's bookkeeping ----
 
@@ -212,8 +218,8 @@ void ConnectionRoad::afterUnlock(const RoadPtr& road) {
   // A pending return to the home content is dropped: the glasses are back.
   timer().cancel(state_.showHomeTimerIdentification.get());
   env_.glasses->changeIMUWithGlass(true);
-  state_.privacyScreenLockButtonState.store(
-      static_cast<int>(defaults_.integerForKey(settings_keys::kPrivacyScreenLockState).value_or(0)));
+  state_.privacyScreenLockButtonState.store(static_cast<int>(
+      defaults_.integerForKey(settings_keys::kPrivacyScreenLockState).value_or(0)));
   env_.glasses->getOrvexGlassFirmwareVersion();
   if (!env_.checkAppUpdate) {
     continueAfterUpdateCheck(road, true);
@@ -381,7 +387,9 @@ void ConnectionRoad::showDfuWindow(const RoadPtr& road) {
   (void)road;
 }
 
-void ConnectionRoad::showHomeContent(const RoadPtr&) { setContent(WindowContent::home); }
+void ConnectionRoad::showHomeContent(const RoadPtr&) {
+  setContent(WindowContent::home);
+}
 
 void ConnectionRoad::offsetRequest(const RoadPtr& road) {
   env_.glasses->getIMUOffSetNew();

@@ -143,9 +143,9 @@ class ConnectionRoad : public std::enable_shared_from_this<ConnectionRoad> {
  private:
   enum class Phase {
     Running,
-    Finished,          // reached its end for this connection
-    AwaitingScreens,   // stopped at the tips: a new plug status may start it again
-    Ended,             // unplugged, replaced or stale
+    Finished,         // reached its end for this connection
+    AwaitingScreens,  // stopped at the tips: a new plug status may start it again
+    Ended,            // unplugged, replaced or stale
   };
   struct Road;
   using RoadPtr = std::shared_ptr<Road>;
@@ -165,27 +165,27 @@ class ConnectionRoad : public std::enable_shared_from_this<ConnectionRoad> {
   void onGlobal(const RoadPtr& road, Step step) { schedule(road, globalQueue_, {}, step); }
 
   // The stages, in road order.
-  void lockedWait(const RoadPtr& road);         // global
-  void afterUnlock(const RoadPtr& road);        // main
-  void continueAfterUpdateCheck(const RoadPtr& road, bool ok);  // main
-  void decideSetup(const RoadPtr& road);        // global
-  void showConnectTips(const RoadPtr& road);    // main
-  void setupAttempt(const RoadPtr& road);       // global
-  void setupRetry(const RoadPtr& road);         // global
-  void searchPass(const RoadPtr& road);         // global
-  void versionStage(const RoadPtr& road);       // global
-  void versionLoop(const RoadPtr& road);        // global
-  void versionTick(const RoadPtr& road);        // global
-  void firmwareCheck(const RoadPtr& road);      // global
+  void lockedWait(const RoadPtr& road);                                   // global
+  void afterUnlock(const RoadPtr& road);                                  // main
+  void continueAfterUpdateCheck(const RoadPtr& road, bool ok);            // main
+  void decideSetup(const RoadPtr& road);                                  // global
+  void showConnectTips(const RoadPtr& road);                              // main
+  void setupAttempt(const RoadPtr& road);                                 // global
+  void setupRetry(const RoadPtr& road);                                   // global
+  void searchPass(const RoadPtr& road);                                   // global
+  void versionStage(const RoadPtr& road);                                 // global
+  void versionLoop(const RoadPtr& road);                                  // global
+  void versionTick(const RoadPtr& road);                                  // global
+  void firmwareCheck(const RoadPtr& road);                                // global
   void handleFirmwareCheckResult(const RoadPtr& road, bool needsUpdate);  // global
-  void showDfuWindow(const RoadPtr& road);      // main
-  void showHomeContent(const RoadPtr& road);    // main
-  void offsetRequest(const RoadPtr& road);      // global
-  void wearInfoRequest(const RoadPtr& road);    // global
-  void wearDetectionOff(const RoadPtr& road);   // global
-  void finishConfiguration(const RoadPtr& road);  // global
-  void openAI3D(const RoadPtr& road);           // main
-  void showNotExtendedDisplayAlert(const RoadPtr& road);  // main
+  void showDfuWindow(const RoadPtr& road);                                // main
+  void showHomeContent(const RoadPtr& road);                              // main
+  void offsetRequest(const RoadPtr& road);                                // global
+  void wearInfoRequest(const RoadPtr& road);                              // global
+  void wearDetectionOff(const RoadPtr& road);                             // global
+  void finishConfiguration(const RoadPtr& road);                          // global
+  void openAI3D(const RoadPtr& road);                                     // main
+  void showNotExtendedDisplayAlert(const RoadPtr& road);                  // main
 
   bool isBootLoaderConnected() const;
   void setContent(WindowContent content);

@@ -43,14 +43,17 @@ class AppDelegateTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(home); }
 
   std::unique_ptr<AppDelegate> make(FakeStatusItem& tray) {
-    AppServices services{main, &defaults, &tray,
+    AppServices services{main,
+                         &defaults,
+                         &tray,
                          [this] {
                            auto window = std::make_unique<FakeWindow>();
                            lastWindow = window.get();
                            ++windowsMade;
                            return window;
                          },
-                         [this](const std::string& line) { traces.push_back(line); }, &popover};
+                         [this](const std::string& line) { traces.push_back(line); },
+                         &popover};
     // The glasses' side on fakes: a layout in memory, an empty simulated
     // bus, an X11 session that may be captured, no companion server.
     services.qxServer.backend = bus;

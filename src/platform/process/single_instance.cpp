@@ -29,7 +29,9 @@ socklen_t abstractAddress(const std::string& name, sockaddr_un& address) {
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
 }
 
-std::string errorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errorText(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 // The user of the process at the other end of a connected socket.
 std::optional<uid_t> peerUser(int fd) {
@@ -61,7 +63,8 @@ struct SingleInstance::Server {
 
   void accept(int listener, const std::shared_ptr<Server>& self) {
     while (true) {
-      dispatch::UniqueFd client(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      dispatch::UniqueFd client(
+          ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (!client) return;  // EAGAIN, or the peer gave up meanwhile
       // Any user can reach an abstract name: only our own user's launches
       // are heard, and only a few at a time.
@@ -200,8 +203,7 @@ bool SingleInstance::askFirstToReopen(std::chrono::milliseconds limit) {
   }
   while (true) {
     pollfd readable{socket.get(), POLLIN, 0};
-    const int ready =
-        ::poll(&readable, 1, static_cast<int>(std::max<int64_t>(0, left().count())));
+    const int ready = ::poll(&readable, 1, static_cast<int>(std::max<int64_t>(0, left().count())));
     if (ready < 0 && errno == EINTR) continue;
     if (ready != 1) {
       failure_ = "no answer within " + std::to_string(limit.count()) + " ms";

@@ -20,7 +20,8 @@ constexpr const char* kWideLayout = R"({"primary": "DUMMY0", "outputs": [
   {"name": "DUMMY1", "monitor": "ORVEX Glass", "modes": ["1920x1080", "3840x1080"],
    "mode": "3840x1080", "at": [1920, 0]}]})";
 
-TEST(AppDelegateGlasses, MirroredGlassesAtLaunchAreRetriedOnTimersAndTheUserToldAfterThirtySeconds) {
+TEST(AppDelegateGlasses,
+     MirroredGlassesAtLaunchAreRetriedOnTimersAndTheUserToldAfterThirtySeconds) {
   GlassesDelegateRig rig(kMirroredLayout);
   rig.displaysRig.fake->refuseChanges("refused");
   rig.delegate->applicationDidFinishLaunching();
@@ -96,14 +97,14 @@ TEST(AppDelegateGlasses, ExitWithGlassesInThreeDLeavesThemInTwoDAtNineteenTwenty
   // worker) stops after it, and what starts later stops before it.
   const dispatch::StopRegistration earlier = runtime.registerStop("earlier", [&] {
     stops.push_back(rig.delegate->qxServer().rfDeviceMonitor().running() ? "earlier, HID running"
-                                                                          : "earlier, HID stopped");
+                                                                         : "earlier, HID stopped");
   });
   rig.delegate->applicationDidFinishLaunching();
   rig.mainQueue->runUntilIdle();
   ASSERT_TRUE(rig.delegate->isGlassMonitoringStarted());
   const dispatch::StopRegistration later = runtime.registerStop("later", [&] {
     stops.push_back(rig.delegate->qxServer().rfDeviceMonitor().running() ? "later, HID running"
-                                                                        : "later, HID stopped");
+                                                                         : "later, HID stopped");
   });
 
   auto glasses = rig.sim.glasses(sim::SimGlassesModel::secondGeneration());

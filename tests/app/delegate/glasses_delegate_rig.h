@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "app/app_delegate.h"
-#include "app/builtin_brightness_dimmer.h"
 #include "app/brightness_port.h"
+#include "app/builtin_brightness_dimmer.h"
 #include "app/road/road_rig.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "cloud/http/orvex_alamofire_manager.h"

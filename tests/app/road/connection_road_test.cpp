@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "device/firmware/dfu_notifications.h"
 #include "app/road/road_rig.h"
+#include "device/firmware/dfu_notifications.h"
 #include "sim/firmware/sim_bootloader.h"
 
 namespace vistrelle::testing {
@@ -16,8 +16,12 @@ namespace {
 using namespace std::chrono_literals;
 using Pairs = std::vector<std::pair<int, int>>;
 
-sim::SimGlassesModel pro() { return sim::SimGlassesModel::secondGenerationPro(); }
-sim::SimGlassesModel second() { return sim::SimGlassesModel::secondGeneration(); }
+sim::SimGlassesModel pro() {
+  return sim::SimGlassesModel::secondGenerationPro();
+}
+sim::SimGlassesModel second() {
+  return sim::SimGlassesModel::secondGeneration();
+}
 sim::SimGlassesModel first(std::string version) {
   auto model = sim::SimGlassesModel::firstGeneration();
   model.versionText = std::move(version);
@@ -170,8 +174,7 @@ TEST(ConnectionRoad, AnUnplugDuringAFlashKeepsTheUpdateViewFiveSecondsThenHomeUn
     if (comesBack) rig.plug(*glasses);
     rig.advance(100ms);
     rig.advance(1s);
-    EXPECT_EQ(rig.window.shown,
-              comesBack ? WindowContent::firmwareUpdate : WindowContent::home);
+    EXPECT_EQ(rig.window.shown, comesBack ? WindowContent::firmwareUpdate : WindowContent::home);
     EXPECT_EQ(rig.count("reset update view"), comesBack ? 0 : 1);
   }
 }
@@ -309,9 +312,9 @@ TEST(ConnectionRoad, TheUnplugResetsTheConnectionsState) {
   rig.state.glassDisplayStatus.store(2);
   rig.events.clear();
   rig.unplug(*glasses);
-  EXPECT_EQ(rig.events, (std::vector<std::string>{"imu id 0", "remove audio listener",
-                                                  "restore brightness", "close 3D",
-                                                  "reset update view"}));
+  EXPECT_EQ(rig.events,
+            (std::vector<std::string>{"imu id 0", "remove audio listener", "restore brightness",
+                                      "close 3D", "reset update view"}));
   EXPECT_EQ(rig.state.glassDisplayStatus.load(), 1);
   EXPECT_EQ(rig.state.glassVersion.get(), "ORVEX2_FW_V-1.0");
   EXPECT_EQ(rig.window.shown, WindowContent::home);
@@ -319,9 +322,12 @@ TEST(ConnectionRoad, TheUnplugResetsTheConnectionsState) {
 
 TEST(ConnectionRoad, UnplugVersionTable) {
   const std::pair<const char*, const char*> table[] = {
-      {"ORVEX2PRO_FW_V1.49", "ORVEX2PRO_FW_V-1.0"}, {"ORVEX2_FW_V1.63", "ORVEX2_FW_V-1.0"},
-      {"ORVEX_FW_V1.40", "ORVEX_FW_V-1.0"},         {"V-1.0", "V-1.0"},
-      {"ORVEX2_FW_V-1.0", "ORVEX2_FW_V-1.0"},       {"ORVEX1_FW_V2.05", "V-1.0"},
+      {"ORVEX2PRO_FW_V1.49", "ORVEX2PRO_FW_V-1.0"},
+      {"ORVEX2_FW_V1.63", "ORVEX2_FW_V-1.0"},
+      {"ORVEX_FW_V1.40", "ORVEX_FW_V-1.0"},
+      {"V-1.0", "V-1.0"},
+      {"ORVEX2_FW_V-1.0", "ORVEX2_FW_V-1.0"},
+      {"ORVEX1_FW_V2.05", "V-1.0"},
       {"", "V-1.0"},
   };
   for (const auto& [version, expected] : table) {
@@ -331,8 +337,11 @@ TEST(ConnectionRoad, UnplugVersionTable) {
 
 TEST(ConnectionRoad, TheGlassesDisplayStatusIsTheIntegerOrTwo) {
   RoadRig rig;
-  const std::pair<Value, int> table[] = {
-      {Value(int64_t{1}), 1}, {Value(int64_t{3}), 3}, {Value(), 2}, {Value("1"), 2}, {Value(1.5), 2}};
+  const std::pair<Value, int> table[] = {{Value(int64_t{1}), 1},
+                                         {Value(int64_t{3}), 3},
+                                         {Value(), 2},
+                                         {Value("1"), 2},
+                                         {Value(1.5), 2}};
   for (const auto& [object, expected] : table) {
     rig.road->onGlassDisplayStatus(Notification{"", object, {}});
     EXPECT_EQ(rig.state.glassDisplayStatus.load(), expected);

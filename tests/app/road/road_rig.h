@@ -109,11 +109,11 @@ class RoadRig : public DisplaysRig {
     env.localize = [](std::string_view key) { return std::string(key); };
     road = ConnectionRoad::create(std::move(env));
 
-    statusObserver = center.observe(ConnectionRoad::kStatusChange, mainQueue,
-                                    [this](const Notification& note) {
-                                      ++statusDelivered;
-                                      road->onGlassDisplayStatusChange(note);
-                                    });
+    statusObserver =
+        center.observe(ConnectionRoad::kStatusChange, mainQueue, [this](const Notification& note) {
+          ++statusDelivered;
+          road->onGlassDisplayStatusChange(note);
+        });
     versionObserver = center.observe(device::GlassReport::kVersionNotification, mainQueue,
                                      [this](const Notification& note) {
                                        ++versionsDelivered;

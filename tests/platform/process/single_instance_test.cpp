@@ -90,8 +90,8 @@ TEST_F(SingleInstanceTest, AnythingButReopenIsClosedUnanswered) {
   std::atomic<int> reopened{0};
   first.serve(reactor_, queue_, [&] { ++reopened; });
 
-  for (const std::string& message : {std::string("reopen!"), std::string("hello"),
-                                    std::string(20, 'x'), std::string("reop")}) {
+  for (const std::string& message :
+       {std::string("reopen!"), std::string("hello"), std::string(20, 'x'), std::string("reop")}) {
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
     sockaddr_un address{};
