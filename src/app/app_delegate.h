@@ -15,6 +15,10 @@
 
 namespace vistrelle {
 
+namespace cloud {
+class Login;
+}
+
 // The application's spine: it runs the launch, holds the main state every
 // subsystem reads, and owns the one exit road.  Lives for the whole process.
 class AppDelegate {
@@ -48,6 +52,9 @@ class AppDelegate {
 
   void exitAppWithIsRecover(bool isRecover);
   void showHomeWindow();
+  // The account session, whose sign-in and sign-out show the home window
+  // through this delegate for as long as it lives.  Main queue.
+  void setAccountSession(std::shared_ptr<cloud::Login> account);
   void setupStatusItem();
   // The status item's click: records it in `mouseClick` and shows the popover
   // for it.
@@ -181,6 +188,7 @@ class AppDelegate {
   AppUpdateHost updateHost_;
   // Made on the first check, once the process' HTTP layer and runtime exist.
   std::unique_ptr<cloud::AppUpdate> appUpdate_;
+  std::shared_ptr<cloud::Login> account_;
 };
 
 // The process-wide delegate, set as the first step of launch.

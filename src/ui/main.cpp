@@ -12,6 +12,7 @@
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
+#include "cloud/account/login.h"
 #include "cloud/http/orvex_alamofire_manager.h"
 #include "device/firmware/qx_server_dfu_port.h"
 #include "platform/dispatch/runtime.h"
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
       runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
+  // The account session is the layer's session: its login gate, its token,
+  // and the refresh or sign-out when a token expires.
+  const std::shared_ptr<cloud::Login> account = cloud::Login::shared();
+  http->setSession(account);
   base::OrvexLocalizationHelper::configureShared(
       {[&defaults] { return defaults.stringForKey(settings_keys::kDefaultUserSettings); },
        [&defaults](const std::string& code) {
@@ -131,6 +136,7 @@ int main(int argc, char** argv) {
                                    {},
                                    &popover});
   delegatePointer = &delegate;
+  delegate.setAccountSession(account);
   // The update sheet goes over whatever the main window shows at the time;
   // the check itself runs only while that is the home content.
   delegate.configureUpdate([&homeWindow](bool hideInteractions) {
