@@ -12,6 +12,10 @@ inline constexpr const char kDepthScaleValue[] = "depthScaleValue_UserDefault"; 
 inline constexpr const char kDisplayVolumeLevel[] = "displayVolumeLevel_UserDefaultsKey";  // 0..6
 inline constexpr const char kDisplayVolumeIsSoundOff[] =
     "displayVolumeLevel_isSoundOff_UserDefaultsKey";
+// The built-in panel's brightness before the privacy dimming (float 0..1),
+// kept until it is restored, so that a session that ended dark brightens the
+// panel again at the next start.
+inline constexpr const char kSavedBuiltinBrightness[] = "savedBuiltinBrightness_UserDefault";
 inline constexpr const char kImmersionValueNumber[] = "immersionValueNumber_UserDefault";  // int32
 // The in-app language: a plain language code ("zh-Hans" or "en").
 inline constexpr const char kDefaultUserSettings[] = "DefaultUserSettings";

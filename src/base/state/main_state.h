@@ -66,7 +66,7 @@ class MainState {
   std::atomic<bool> isOverseas;           // the user's region is not mainland China
   std::atomic<bool> depthUseHigh;
   std::atomic<bool> isDebug;
-  std::atomic<double> changeVolumeTime;   // ms since 1970 of the last media-key change
+  std::atomic<double> changeVolumeTime;   // monotonic ms of the last media-key change
   LockedValue<std::string> timerInv;      // id of the dimming timer task
   // The 3D window is up on the glasses' screen: set before the window posts
   // its success, read by the privacy dimming.
