@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QSurfaceFormat>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -82,6 +83,14 @@ int main(int argc, char** argv) {
   // server) is an error on that write, never the end of the process.
   std::signal(SIGPIPE, SIG_IGN);
   if (!chooseHidBackend(argc, argv)) return 2;
+
+  // The 3D window's eye program is "#version 430" with layout(binding): its
+  // surface needs an OpenGL 4.3 core context, and a context's format is
+  // settled when the application object is made.
+  QSurfaceFormat format;
+  format.setVersion(4, 3);
+  format.setProfile(QSurfaceFormat::CoreProfile);
+  QSurfaceFormat::setDefaultFormat(format);
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("Vistrelle");

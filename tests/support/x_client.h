@@ -82,6 +82,14 @@ class XClient {
     return value;
   }
 
+  // Moves the pointer to root coordinates (x, y).
+  void warpPointer(int x, int y) {
+    xcb_warp_pointer(connection_, XCB_NONE, root(), 0, 0, 0, 0, static_cast<int16_t>(x),
+                     static_cast<int16_t>(y));
+    // A round trip: the warp has happened when it returns.
+    free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  }
+
   void requestClose(xcb_window_t window) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;

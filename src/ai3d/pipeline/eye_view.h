@@ -32,6 +32,13 @@ class FrameTextureCache {
  public:
   virtual ~FrameTextureCache() = default;
   virtual capture::CaptureFramePtr wrap(const capture::CaptureFramePtr& frame) = 0;
+  // An eye map as the views take it, called on the frame's worker thread
+  // inside its back-end batch: views drawing in a GL context of their own
+  // take a copy read out of the back-end here, off the GUI thread. Null
+  // drops the frame. By default the map itself.
+  virtual std::shared_ptr<const KernelMap> wrapMap(std::shared_ptr<const KernelMap> map) {
+    return map;
+  }
 };
 
 class EyeViewFactory {

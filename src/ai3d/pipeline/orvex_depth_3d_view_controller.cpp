@@ -276,6 +276,9 @@ void OrvexDepth3DViewController::present(const capture::CaptureFramePtr& frame,
   capture::CaptureFramePtr leftTexture = cache->wrap(frame);
   capture::CaptureFramePtr rightTexture = cache->wrap(frame);
   if (!leftTexture || !rightTexture) return;
+  left = cache->wrapMap(std::move(left));
+  right = cache->wrapMap(std::move(right));
+  if (!left || !right) return;
   bool postNeeded = false;
   bool overtook = false;
   {

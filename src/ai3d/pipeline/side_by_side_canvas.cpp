@@ -125,6 +125,13 @@ std::vector<uint8_t> SideBySideCanvas::picture() const {
   return std::vector<uint8_t>(pixels_.get(), pixels_.get() + bytes);
 }
 
+void SideBySideCanvas::withPicture(
+    const std::function<void(const uint8_t* pixels, int width, int height, size_t stride)>& use)
+    const {
+  std::lock_guard lock(mutex_);
+  use(pixels_.get(), 2 * eyeWidth_, eyeHeight_, static_cast<size_t>(2 * eyeWidth_) * 4);
+}
+
 int SideBySideCanvas::compositorCalls() const {
   std::lock_guard lock(mutex_);
   return compositorCalls_;

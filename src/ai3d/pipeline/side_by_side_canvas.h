@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -43,6 +44,11 @@ class SideBySideCanvas {
   // Copies: one eye's half (eyeWidth x eyeHeight) or the whole picture.
   std::vector<uint8_t> eyePicture(bool rightEye) const;
   std::vector<uint8_t> picture() const;
+  // The whole picture in place (2 * eyeWidth x eyeHeight BGRA, rows of
+  // stride bytes) while `use` runs, under the canvas' lock: for a widget that
+  // paints it without a copy.
+  void withPicture(const std::function<void(const uint8_t* pixels, int width, int height,
+                                            size_t stride)>& use) const;
   // Compositor calls made so far: one per frame where both eyes share it.
   int compositorCalls() const;
 

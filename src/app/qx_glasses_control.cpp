@@ -1,0 +1,10 @@
+#include "app/qx_glasses_control.h"
+
+namespace vistrelle {
+
+int32_t QxGlassesControl::switchDisplay3D(bool on) {
+  if (!qxServer_.refreshConnectedDevice()) return -1;
+  return qxServer_.change_display_3d(on);
+}
+
+}  // namespace vistrelle
