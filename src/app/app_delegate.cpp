@@ -10,6 +10,7 @@
 #include "base/log/orvex_log.h"
 #include "base/settings/launch_settings.h"
 #include "cloud/account/login.h"
+#include "device/hid/orvex_qx_server.h"
 
 namespace vistrelle {
 
@@ -80,6 +81,7 @@ void AppDelegate::setupStatusItem() {
     item->setClickHandler([this](StatusItem::Click click) { itemActionWithBtn(click); });
     item->show();
   }
+  updatePopoverContent();
   appMenu_ = {{base::LanguageBundle::shared().localizedStringForKey("退出Vistrelle"),
                [this] { terminate(); }}};
 }
@@ -99,13 +101,66 @@ void AppDelegate::showPopover() {
       popover->show();
       break;
     case 1:
-      // Until the quick controls exist, the icon's left click is the way back
-      // to the home window.
-      showHomeWindow();
+      if (!popover) return;
+      updatePopoverContent();
+      if (popover->hasContent()) {
+        popover->show();
+      } else if (popover->isShown()) {
+        // An open popover whose content just went shows nothing either.
+        popover->close();
+      }
       break;
     default:
       break;
   }
+}
+
+void AppDelegate::updatePopoverContent() {
+  StatusPopover* popover = services_.statusPopover;
+  if (!popover) return;
+  popover->setContent(PopoverContent::none);
+  if (glassStatus() && !isDfuUpdate()) popover->setContent(PopoverContent::quickControls);
+}
+
+void AppDelegate::closeBuiltinBrightness() {
+  if (brightness_) brightness_->closeBuiltinBrightness();
+}
+
+void AppDelegate::restoreBuiltinBrightness() {
+  if (brightness_) brightness_->restoreBuiltinBrightness();
+}
+
+void AppDelegate::setMediaKeyMonitorsInstaller(std::function<void()> install) {
+  installMediaKeyMonitors_ = std::move(install);
+}
+
+void AppDelegate::installMediaKeyMonitors() {
+  if (installMediaKeyMonitors_) installMediaKeyMonitors_();
+}
+
+void AppDelegate::setSleepObserverFactory(std::function<void()> factory) {
+  sleepObserverFactory_ = std::move(factory);
+}
+
+void AppDelegate::createSleepObserver() {
+  if (sleepObserverFactory_) sleepObserverFactory_();
+}
+
+void AppDelegate::setFilterTuningSource(std::function<FilterTuning*()> source) {
+  filterTuningSource_ = std::move(source);
+}
+
+FilterTuning* AppDelegate::filterTuning() const {
+  return filterTuningSource_ ? filterTuningSource_() : nullptr;
+}
+
+void AppDelegate::setGlassNameSource(std::function<std::string()> source) {
+  glassNameSource_ = std::move(source);
+}
+
+std::string AppDelegate::glassName() const {
+  return glassNameSource_ ? glassNameSource_()
+                          : std::string(device::OrvexQXServer::kDefaultGlassName);
 }
 
 void AppDelegate::showHomeWindow() {

@@ -10,6 +10,8 @@
 #include "app/app_services.h"
 #include "app/app_update_host.h"
 #include "app/app_window.h"
+#include "app/brightness_control.h"
+#include "app/filter_tuning.h"
 #include "base/state/main_state.h"
 #include "cloud/update/app_update.h"
 
@@ -59,7 +61,35 @@ class AppDelegate {
   // The status item's click: records it in `mouseClick` and shows the popover
   // for it.
   void itemActionWithBtn(StatusItem::Click click);
+  // Right click: a fresh exit view.  Left click: the quick glasses controls
+  // while glasses are connected and no firmware update runs, else nothing.
   void showPopover();
+  // Clears the popover's content, then gives it the quick glasses controls
+  // when glasses are connected and no firmware update runs.
+  void updatePopoverContent();
+  // The status item's popover (none: clicks only record themselves).
+  StatusPopover* firstPopover() const { return services_.statusPopover; }
+  UserDefaults* userDefaults() const { return services_.defaults; }
+
+  // ---- Seams the application's wiring fills; an empty one does nothing ----
+  // The privacy screen's dimming of the built-in display and its restore
+  // (none: nothing dims).  Whether a dim takes effect is the dimming's own
+  // decision.  `control` outlives the delegate.
+  void setBrightnessControl(BrightnessControl* control) { brightness_ = control; }
+  void closeBuiltinBrightness();
+  void restoreBuiltinBrightness();
+  // The media-key event monitors, installed once the permissions allow it.
+  void setMediaKeyMonitorsInstaller(std::function<void()> install);
+  void installMediaKeyMonitors();
+  // Makes the shared sleep and screen-lock observer (the home view asks once).
+  void setSleepObserverFactory(std::function<void()> factory);
+  void createSleepObserver();
+  // The AI-3D filter tuning; none until the 3D window's controller exists.
+  void setFilterTuningSource(std::function<FilterTuning*()> source);
+  FilterTuning* filterTuning() const;
+  // The connected glasses' product name, as the command layer has it.
+  void setGlassNameSource(std::function<std::string()> source);
+  std::string glassName() const;
   bool getCPUTypeIsARM() const;
   bool checkisChinaSimplified() const;
 
@@ -189,6 +219,11 @@ class AppDelegate {
   // Made on the first check, once the process' HTTP layer and runtime exist.
   std::unique_ptr<cloud::AppUpdate> appUpdate_;
   std::shared_ptr<cloud::Login> account_;
+  BrightnessControl* brightness_ = nullptr;
+  std::function<void()> installMediaKeyMonitors_;
+  std::function<void()> sleepObserverFactory_;
+  std::function<FilterTuning*()> filterTuningSource_;
+  std::function<std::string()> glassNameSource_;
 };
 
 // The process-wide delegate, set as the first step of launch.

@@ -10,6 +10,10 @@
 #include <string_view>
 
 #include "app/app_delegate.h"
+#include "app/builtin_brightness_dimmer.h"
+#include "app/glass_volume_control.h"
+#include "app/media_key_monitors.h"
+#include "app/orvex_system_sleep_or_power_on.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
@@ -25,10 +29,12 @@
 #include "platform/settings/user_defaults.h"
 #include "sim/hid/sim_hid_bus.h"
 #include "sim/hid/sim_hid_io_transport.h"
+#include "ui/glass_settings_widget.h"
 #include "ui/home_window.h"
 #include "ui/light_palette.h"
 #include "ui/orvex_app_update_view.h"
 #include "ui/orvex_dfu_update_view.h"
+#include "ui/orvex_home_new_view.h"
 #include "ui/popover.h"
 #include "ui/qt_main_queue.h"
 #include "ui/qt_status_item.h"
@@ -61,9 +67,23 @@ bool chooseHidBackend(int argc, char** argv) {
   return true;
 }
 
-// The main window's contents beside home.
-void registerContents(vistrelle::ui::HomeWindow& window) {
+vistrelle::GlassSettingsController::Environment settingsEnvironment(
+    vistrelle::AppDelegate& delegate) {
+  vistrelle::GlassSettingsController::Environment environment;
+  environment.delegate = &delegate;
+  return environment;
+}
+
+// The main window's contents: home, the glasses settings panel and the
+// firmware update.  Each content's view loads when the window first shows it.
+void registerContents(vistrelle::ui::HomeWindow& window, vistrelle::AppDelegate& delegate) {
   using namespace vistrelle;
+  OrvexHomeNewViewController::Environment home;
+  home.delegate = &delegate;
+  window.registerContent(WindowContent::home, new ui::OrvexHomeNewView(std::move(home)));
+  window.registerContent(
+      WindowContent::glassesPanel,
+      new ui::GlassSettingsWidget(GlassSettingsVariant::panel(), settingsEnvironment(delegate)));
   // The command layer is not made yet: until the connection road is wired
   // there are no glasses for the update to reach.
   device::OrvexDFUUpdateViewController::Dependencies dfu;
@@ -138,7 +158,7 @@ int main(int argc, char** argv) {
                                          std::make_unique<ui::HomeWindow>([&delegatePointer] {
                                            return delegatePointer->windowShouldCloseAndQuit();
                                          });
-                                     registerContents(*window);
+                                     registerContents(*window, *delegatePointer);
                                      homeWindow = window.get();
                                      return window;
                                    },
@@ -146,6 +166,23 @@ int main(int argc, char** argv) {
                                    &popover});
   delegatePointer = &delegate;
   delegate.setAccountSession(account);
+  // What the windows reach through the delegate: the privacy dimming, the
+  // media-key monitors that the home view installs once the permissions
+  // allow, and the sleep observer its first showing makes.  The volume keys
+  // reach no glasses until the command layer is started.
+  BuiltinBrightnessDimmer dimmer(BuiltinBrightnessDimmer::Options{});
+  delegate.setBrightnessControl(&dimmer);
+  GlassVolumeControl::Options volumeOptions;
+  volumeOptions.defaults = &defaults;
+  GlassVolumeControl volume(std::move(volumeOptions));
+  MediaKeyMonitors mediaKeys(volume, MediaKeyMonitors::Options{});
+  delegate.setMediaKeyMonitorsInstaller([&mediaKeys] { mediaKeys.installMediaKeyMonitors(); });
+  delegate.setSleepObserverFactory([] { OrvexSystemSleepOrPowerOn::shared(); });
+  // The quick controls of a left click: made once, kept current by the
+  // panel's messages while the popover is closed.
+  popover.registerContent(
+      PopoverContent::quickControls,
+      new ui::GlassSettingsWidget(GlassSettingsVariant::popover(), settingsEnvironment(delegate)));
   // The update sheet goes over whatever the main window shows at the time;
   // the check itself runs only while that is the home content.
   delegate.configureUpdate([&homeWindow](bool hideInteractions) {

@@ -137,25 +137,55 @@ TEST_F(AppDelegateTest, ATrayAppearingOrLeavingAfterLaunchDecidesWhatClosingDoes
   EXPECT_EQ(delegate->exitCleanupRuns(), 1);
 }
 
-TEST_F(AppDelegateTest, ALeftClickShowsTheHomeWindowAndARightClickAFreshExitView) {
+// A left click shows the quick controls only while glasses are connected and
+// no firmware update runs; a right click always shows a fresh exit view.
+TEST_F(AppDelegateTest, StatusItemClickTable) {
+  struct Case {
+    bool glasses;
+    bool dfu;
+    StatusItem::Click click;
+    PopoverContent content;
+    bool shown;
+  };
+  using enum StatusItem::Click;
+  const Case cases[] = {
+      {true, false, Left, PopoverContent::quickControls, true},
+      {false, false, Left, PopoverContent::none, false},
+      {true, true, Left, PopoverContent::none, false},
+      {false, true, Left, PopoverContent::none, false},
+      {true, false, Right, PopoverContent::exitView, true},
+      {false, false, Right, PopoverContent::exitView, true},
+      {true, true, Right, PopoverContent::exitView, true},
+      {false, true, Right, PopoverContent::exitView, true},
+  };
   FakeStatusItem tray;
   auto delegate = make(tray);
   delegate->applicationDidFinishLaunching();
-  ASSERT_EQ(lastWindow->shows, 1);
-  tray.click(StatusItem::Click::Left);
-  EXPECT_EQ(delegate->mouseClick(), 1);
-  EXPECT_EQ(lastWindow->shows, 2);
-  EXPECT_TRUE(popover.calls().empty());
+  EXPECT_EQ(popover.calls(), (std::vector<std::string>{"content:none"}))
+      << "the item's set-up fills the popover for the state at launch";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.glasses << c.dfu << (c.click == Left ? "L" : "R"));
+    popover.clickOutside();
+    delegate->setGlassStatus(c.glasses);
+    delegate->setIsDfuUpdate(c.dfu);
+    tray.click(c.click);
+    EXPECT_EQ(delegate->mouseClick(), c.click == Left ? 1 : 2);
+    EXPECT_EQ(popover.content(), c.content);
+    EXPECT_EQ(popover.isShown(), c.shown);
+  }
+  EXPECT_EQ(popover.exitViewsMade(), 4) << "every right click builds the view anew";
+  EXPECT_EQ(lastWindow->shows, 1) << "clicks never reach the window";
+}
 
+TEST_F(AppDelegateTest, ALeftClickWhoseContentWentClosesTheOpenPopover) {
+  FakeStatusItem tray;
+  auto delegate = make(tray);
+  delegate->applicationDidFinishLaunching();
   tray.click(StatusItem::Click::Right);
-  EXPECT_EQ(delegate->mouseClick(), 2);
-  EXPECT_EQ(lastWindow->shows, 2) << "a right click is the exit view's road, not the window's";
-  EXPECT_EQ(popover.calls(), (std::vector<std::string>{"content:exitView", "show"}));
-  EXPECT_TRUE(popover.isShown());
-  popover.clickOutside();
-  tray.click(StatusItem::Click::Right);
-  EXPECT_EQ(popover.exitViewsMade(), 2) << "every right click builds the view anew";
-  EXPECT_TRUE(popover.isShown());
+  ASSERT_TRUE(popover.isShown());
+  tray.click(StatusItem::Click::Left);
+  EXPECT_FALSE(popover.isShown());
+  EXPECT_EQ(popover.calls().back(), "close");
 }
 
 TEST_F(AppDelegateTest, OverseasLocaleSwitchesToEnglishBeforeTheItemIsBuilt) {
