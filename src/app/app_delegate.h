@@ -17,6 +17,10 @@
 
 namespace vistrelle {
 
+namespace cloud {
+class Login;
+}
+
 // The application's spine: it runs the launch, holds the main state every
 // subsystem reads, and owns the one exit road.  Lives for the whole process.
 class AppDelegate {
@@ -50,6 +54,9 @@ class AppDelegate {
 
   void exitAppWithIsRecover(bool isRecover);
   void showHomeWindow();
+  // The account session, whose sign-in and sign-out show the home window
+  // through this delegate for as long as it lives.  Main queue.
+  void setAccountSession(std::shared_ptr<cloud::Login> account);
   void setupStatusItem();
   // The status item's click: records it in `mouseClick` and shows the popover
   // for it.
@@ -211,6 +218,7 @@ class AppDelegate {
   AppUpdateHost updateHost_;
   // Made on the first check, once the process' HTTP layer and runtime exist.
   std::unique_ptr<cloud::AppUpdate> appUpdate_;
+  std::shared_ptr<cloud::Login> account_;
   BrightnessControl* brightness_ = nullptr;
   std::function<void()> installMediaKeyMonitors_;
   std::function<void()> sleepObserverFactory_;

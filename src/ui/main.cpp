@@ -17,6 +17,7 @@
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
+#include "cloud/account/login.h"
 #include "cloud/http/orvex_alamofire_manager.h"
 #include "device/firmware/qx_server_dfu_port.h"
 #include "platform/dispatch/runtime.h"
@@ -134,6 +135,10 @@ int main(int argc, char** argv) {
       runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
+  // The account session is the layer's session: its login gate, its token,
+  // and the refresh or sign-out when a token expires.
+  const std::shared_ptr<cloud::Login> account = cloud::Login::shared();
+  http->setSession(account);
   base::OrvexLocalizationHelper::configureShared(
       {[&defaults] { return defaults.stringForKey(settings_keys::kDefaultUserSettings); },
        [&defaults](const std::string& code) {
@@ -160,6 +165,7 @@ int main(int argc, char** argv) {
                                    {},
                                    &popover});
   delegatePointer = &delegate;
+  delegate.setAccountSession(account);
   // What the windows reach through the delegate: the privacy dimming, the
   // media-key monitors that the home view installs once the permissions
   // allow, and the sleep observer its first showing makes.  The volume keys
