@@ -10,6 +10,7 @@
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/launch_settings.h"
+#include "cloud/account/login.h"
 #include "device/display/display_configuration.h"
 #include "device/hid/orvex_qx_server.h"
 #include "platform/dispatch/runtime.h"
@@ -47,7 +48,17 @@ AppDelegate::~AppDelegate() {
   observers_.clear();
   // The monitor's thread ends before what it reaches does.
   qxServer_->stop();
+  // The session outlives the delegate.
+  if (account_) account_->setShowMainWindow(nullptr);
   if (appDelegate == this) appDelegate = nullptr;
+}
+
+void AppDelegate::setAccountSession(std::shared_ptr<cloud::Login> account) {
+  if (account_) account_->setShowMainWindow(nullptr);
+  account_ = std::move(account);
+  // The session lives in cloud/, below the windows: it reaches the main
+  // window through this callback.
+  if (account_) account_->setShowMainWindow([this] { showHomeWindow(); });
 }
 
 void AppDelegate::applicationDidFinishLaunching() {

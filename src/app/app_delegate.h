@@ -30,6 +30,10 @@ namespace device {
 class DisplayConfiguration;
 }
 
+namespace cloud {
+class Login;
+}
+
 // The application's spine: it runs the launch, holds the main state every
 // subsystem reads, and owns the one exit road.  Lives for the whole process.
 class AppDelegate {
@@ -63,6 +67,9 @@ class AppDelegate {
 
   void exitAppWithIsRecover(bool isRecover);
   void showHomeWindow();
+  // The account session, whose sign-in and sign-out show the home window
+  // through this delegate for as long as it lives.  Main queue.
+  void setAccountSession(std::shared_ptr<cloud::Login> account);
   void setupStatusItem();
   // The status item's click: records it in `mouseClick` and shows the popover
   // for it.
@@ -293,6 +300,7 @@ class AppDelegate {
   bool monitoringStarted_ = false;
   // Tasks the launch posted check it before they run.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::shared_ptr<cloud::Login> account_;
   BrightnessControl* brightness_ = nullptr;
   std::function<void()> installMediaKeyMonitors_;
   std::function<void()> sleepObserverFactory_;

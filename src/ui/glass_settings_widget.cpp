@@ -6,7 +6,6 @@
 
 #include "app/orvex_glass_connect_success_popover_view_controller.h"
 #include "app/orvex_glass_connect_success_view_controller.h"
-#include "base/helpers/language_bundle.h"
 #include "ui/color_from_hex.h"
 #include "ui/flat_button.h"
 #include "ui/home_window.h"
@@ -15,6 +14,7 @@
 #include "ui/locale_decimal_formatter.h"
 #include "ui/rounded_color_view.h"
 #include "ui/slider_track.h"
+#include "ui/widget_text.h"
 
 namespace vistrelle::ui {
 namespace {
@@ -23,16 +23,6 @@ constexpr int kTrackHeight = 20;
 constexpr int kToggleWidth = 40;
 constexpr int kToggleHeight = 24;
 constexpr int kMarkSize = 16;
-
-QString localized(const char* key) {
-  return QString::fromStdString(base::LanguageBundle::shared().localizedStringForKey(key));
-}
-
-void setTextColour(QLabel* label, const QColor& colour) {
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  label->setPalette(palette);
-}
 
 GlassSettingsController::Environment withFormatter(GlassSettingsController::Environment env) {
   if (!env.formatter) env.formatter = localeDecimalFormatter(QLocale::system());

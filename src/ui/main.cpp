@@ -36,6 +36,7 @@
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/settings_keys.h"
+#include "cloud/account/login.h"
 #include "cloud/http/orvex_alamofire_manager.h"
 #include "device/display/display_configuration.h"
 #include "device/display/glasses_display_adapter.h"
@@ -246,6 +247,10 @@ int main(int argc, char** argv) {
       runtime.registerStop("OrvexAlamofireManager", [http] { http->stop(); });
 
   UserDefaults& defaults = UserDefaults::standard();
+  // The account session is the layer's session: its login gate, its token,
+  // and the refresh or sign-out when a token expires.
+  const std::shared_ptr<cloud::Login> account = cloud::Login::shared();
+  http->setSession(account);
   base::OrvexLocalizationHelper::configureShared(
       {[&defaults] { return defaults.stringForKey(settings_keys::kDefaultUserSettings); },
        [&defaults](const std::string& code) {
@@ -299,6 +304,8 @@ int main(int argc, char** argv) {
   services.alerts = &alerts;
   AppDelegate delegate(std::move(services));
   delegatePointer = &delegate;
+
+  delegate.setAccountSession(account);
 
   // The glasses' screen follows their 3D switches, for the application's
   // command layer and the USB-service facade's.

@@ -7,20 +7,16 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
-#include "base/helpers/language_bundle.h"
 #include "ui/color_from_hex.h"
 #include "ui/flat_button.h"
 #include "ui/hud_no_mouse_view.h"
 #include "ui/image_catalog.h"
 #include "ui/light_palette.h"
 #include "ui/rounded_color_view.h"
+#include "ui/widget_text.h"
 
 namespace vistrelle::ui {
 namespace {
-
-QString localized(const char* key) {
-  return QString::fromStdString(base::LanguageBundle::shared().localizedStringForKey(key));
-}
 
 // Panels are centred across the sheet, 320 wide.
 constexpr int kPanelWidth = 320;

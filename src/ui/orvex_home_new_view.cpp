@@ -3,7 +3,6 @@
 #include <QCursor>
 #include <QLabel>
 
-#include "base/helpers/language_bundle.h"
 #include "device/display/display_configuration.h"
 #include "ui/color_from_hex.h"
 #include "ui/home_window.h"
@@ -11,13 +10,10 @@
 #include "ui/light_palette.h"
 #include "ui/qt_display_event_source.h"
 #include "ui/rounded_color_view.h"
+#include "ui/widget_text.h"
 
 namespace vistrelle::ui {
 namespace {
-
-QString localized(const char* key) {
-  return QString::fromStdString(base::LanguageBundle::shared().localizedStringForKey(key));
-}
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, int pixelSize,
                   const QColor& colour, bool bold = false) {
@@ -26,9 +22,7 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry, i
   label->setAlignment(Qt::AlignCenter);
   label->setWordWrap(true);
   label->setFont(systemFont(pixelSize, bold));
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  label->setPalette(palette);
+  setTextColour(label, colour);
   return label;
 }
 

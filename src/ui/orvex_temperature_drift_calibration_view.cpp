@@ -18,6 +18,7 @@
 #include "ui/light_palette.h"
 #include "ui/rounded_color_view.h"
 #include "ui/spinning_progress_indicator_layer.h"
+#include "ui/widget_text.h"
 
 namespace vistrelle::ui {
 namespace {
@@ -27,16 +28,6 @@ constexpr int kResetWidth = 180;
 constexpr int kResetHeight = 36;
 constexpr int kSpinnerSize = 48;
 constexpr int kTextInset = 20;
-
-QString localized(const char* key) {
-  return QString::fromStdString(base::LanguageBundle::shared().localizedStringForKey(key));
-}
-
-void setTextColour(QLabel* label, const QColor& colour) {
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  label->setPalette(palette);
-}
 
 QLabel* makeLabel(QWidget* parent, const QRect& frame, int pixelSize, const QColor& colour) {
   auto* label = new QLabel(parent);

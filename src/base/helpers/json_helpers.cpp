@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/value/json_nesting.h"
+
 namespace vistrelle::base {
 
 namespace {
@@ -26,33 +28,6 @@ bool isWritable(const nlohmann::json& value) {
     default:
       return true;
   }
-}
-
-// Whether a text opens more than `limit` arrays and objects inside each
-// other, brackets in strings not counted.  Runs before parsing, so that no
-// value that deep is ever built.
-bool nestsDeeperThan(std::string_view text, std::size_t limit) {
-  std::size_t depth = 0;
-  bool inString = false;
-  bool escaped = false;
-  for (const char c : text) {
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > limit) return true;
-    } else if ((c == '}' || c == ']') && depth > 0) {
-      --depth;
-    }
-  }
-  return false;
 }
 
 struct FreeDeleter {
@@ -88,7 +63,7 @@ std::string toJSONStringForDisplay(const nlohmann::json& value) {
 }
 
 std::optional<nlohmann::json> jsonStringToDictionary(std::string_view text) {
-  if (nestsDeeperThan(text, kMaxJsonDepth)) return std::nullopt;
+  if (jsonNestsDeeperThan(text, kMaxJsonDepth)) return std::nullopt;
   nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
   if (value.is_discarded() || !value.is_object()) return std::nullopt;
   return value;

@@ -20,5 +20,12 @@ inline constexpr const char kImmersionValueNumber[] = "immersionValueNumber_User
 // The in-app language: a plain language code ("zh-Hans" or "en").
 inline constexpr const char kDefaultUserSettings[] = "DefaultUserSettings";
 inline constexpr const char kOrvexUserInfo[] = "UserDefault_key_orvex_userInfo";  // dictionary
+// The account session besides its dictionary: the current access token, the
+// time of the last token grant (ms since 1970) and the ZeroTier network the
+// service assigned.
+inline constexpr const char kOrvexUserToken[] = "userInfo_token_orvex";  // text
+inline constexpr const char kOrvexRefreshAccessTokenTimestamp[] =
+    "orvex_refreshAccessToken_timestamp";  // 64-bit integer
+inline constexpr const char kOrvexZtNetworkRoomId[] = "userInfo_ztNetworkRoomId_orvex";  // text
 
 }  // namespace vistrelle::settings_keys

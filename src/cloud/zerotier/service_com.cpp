@@ -306,19 +306,23 @@ void ServiceCom::postJoinFailure() {
   });
 }
 
-std::optional<ServiceComError> ServiceCom::getNodeStatus(NodeStatusCompletion completion) {
+template <typename Parsed>
+std::optional<ServiceComError> ServiceCom::getParsed(
+    const char* path, int32_t transportTag, int32_t jsonTag,
+    std::optional<Parsed> (*parse)(std::string_view body, std::string* reason),
+    std::function<void(std::optional<Parsed>, std::optional<ServiceComError>)> completion) {
   if (std::optional<ServiceComError> refused = guard()) return refused;
-  auto done = std::make_shared<NodeStatusCompletion>(std::move(completion));
+  auto done = std::make_shared<decltype(completion)>(std::move(completion));
   send(
-      HttpMethod::GET, "/status", {}, std::nullopt,
+      HttpMethod::GET, path, {}, std::nullopt,
       [done](const ServiceComError& error) {
         if (*done) (*done)(std::nullopt, error);
       },
-      [self = shared_from_this(), done](const std::string& token,
-                                        std::optional<RawResponse> response,
-                                        std::optional<HttpError> failure) {
+      [self = shared_from_this(), done, transportTag, jsonTag, parse](
+          const std::string& token, std::optional<RawResponse> response,
+          std::optional<HttpError> failure) {
         if (failure) {
-          self->noteTransportError(*failure, kStatusTransportTag);
+          self->noteTransportError(*failure, transportTag);
           if (*done) (*done)(std::nullopt, ServiceComError::transport(*failure));
           return;
         }
@@ -328,49 +332,25 @@ std::optional<ServiceComError> ServiceCom::getNodeStatus(NodeStatusCompletion co
           return;
         }
         std::string reason;
-        std::optional<NodeStatus> status = ServiceReply::nodeStatus(response->body, &reason);
-        if (!status) {
-          OrvexLog::logZTMessage(reason, kStatusJsonTag);
+        std::optional<Parsed> parsed = parse(response->body, &reason);
+        if (!parsed) {
+          OrvexLog::logZTMessage(reason, jsonTag);
           if (*done) (*done)(std::nullopt, ServiceComError::reply(reason));
           return;
         }
-        if (*done) (*done)(std::move(status), std::nullopt);
+        if (*done) (*done)(std::move(parsed), std::nullopt);
       });
   return std::nullopt;
 }
 
+std::optional<ServiceComError> ServiceCom::getNodeStatus(NodeStatusCompletion completion) {
+  return getParsed<NodeStatus>("/status", kStatusTransportTag, kStatusJsonTag,
+                               &ServiceReply::nodeStatus, std::move(completion));
+}
+
 std::optional<ServiceComError> ServiceCom::getNetworklist(NetworkListCompletion completion) {
-  if (std::optional<ServiceComError> refused = guard()) return refused;
-  auto done = std::make_shared<NetworkListCompletion>(std::move(completion));
-  send(
-      HttpMethod::GET, "/network", {}, std::nullopt,
-      [done](const ServiceComError& error) {
-        if (*done) (*done)(std::nullopt, error);
-      },
-      [self = shared_from_this(), done](const std::string& token,
-                                        std::optional<RawResponse> response,
-                                        std::optional<HttpError> failure) {
-        if (failure) {
-          self->noteTransportError(*failure, kListTransportTag);
-          if (*done) (*done)(std::nullopt, ServiceComError::transport(*failure));
-          return;
-        }
-        self->noteReply(response->status, token);
-        if (response->status != 200) {
-          if (*done) (*done)(std::nullopt, ServiceComError::status(response->status));
-          return;
-        }
-        std::string reason;
-        std::optional<std::vector<Network>> networks =
-            ServiceReply::networkList(response->body, &reason);
-        if (!networks) {
-          OrvexLog::logZTMessage(reason, kListJsonTag);
-          if (*done) (*done)(std::nullopt, ServiceComError::reply(reason));
-          return;
-        }
-        if (*done) (*done)(std::move(networks), std::nullopt);
-      });
-  return std::nullopt;
+  return getParsed<std::vector<Network>>("/network", kListTransportTag, kListJsonTag,
+                                         &ServiceReply::networkList, std::move(completion));
 }
 
 std::optional<ServiceComError> ServiceCom::joinNetwork(const std::string& networkId,

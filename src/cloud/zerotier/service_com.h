@@ -132,6 +132,12 @@ class ServiceCom : public std::enable_shared_from_this<ServiceCom> {
 
   // Status, list, join and leave stop here after too many prompts.
   std::optional<ServiceComError> guard() const;
+  // A GET whose 200 body is parsed; every outcome reaches the completion once.
+  template <typename Parsed>
+  std::optional<ServiceComError> getParsed(
+      const char* path, int32_t transportTag, int32_t jsonTag,
+      std::optional<Parsed> (*parse)(std::string_view body, std::string* reason),
+      std::function<void(std::optional<Parsed>, std::optional<ServiceComError>)> completion);
   // Gets the token, then sends; a token failure goes to `failed`.
   void send(HttpMethod method, std::string path, HttpHeaders headers,
             std::optional<std::string> body, TokenFailure failed, Reply reply);

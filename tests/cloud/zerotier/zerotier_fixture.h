@@ -19,34 +19,14 @@
 #include "platform/notify/notification_center.h"
 #include "platform/privileged/fake/fake_privileged_reader.h"
 #include "support/http_fixture.h"
+#include "support/notification_log.h"
 
 namespace vistrelle::cloud::zerotier {
 
 inline constexpr const char* kServiceToken = "zt-token-1";
 inline constexpr const char* kNetworkId = "8056c2e21c000001";
 
-// Every notification of the names asked for, in order, as they are posted.
-class NotificationLog {
- public:
-  explicit NotificationLog(const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-      subscriptions_.push_back(NotificationCenter::defaultCenter().observe(
-          name, nullptr, [this](const Notification& n) { posted_.push_back(n); }));
-    }
-  }
-  std::vector<Notification> named(const std::string& name) const {
-    std::vector<Notification> matching;
-    for (const Notification& n : posted_) {
-      if (n.name == name) matching.push_back(n);
-    }
-    return matching;
-  }
-  size_t count(const std::string& name) const { return named(name).size(); }
-
- private:
-  std::vector<Subscription> subscriptions_;
-  std::vector<Notification> posted_;
-};
+using testing::NotificationLog;
 
 class ZeroTierFixture : public HttpFixture {
  protected:

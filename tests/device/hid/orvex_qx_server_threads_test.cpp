@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <atomic>
 #include <cerrno>
 #include <map>
@@ -78,6 +80,16 @@ TEST(OrvexQXServerThreads, CommandsWhileGlassesComeAndGo) {
     // Some commands while they are current.
     const uint32_t target = nextNumber.load() + 20;
     while (nextNumber.load() < target) std::this_thread::yield();
+    // And until the glasses have taken at least one of them in (their side
+    // of the bus reads on a thread of its own), so every round delivers.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto tookOne = [&] {
+      for (const auto& record : glasses.glasses().commandLog()) {
+        if (record.group == 12 && record.command == 5) return true;
+      }
+      return false;
+    };
+    while (!tookOne() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
     glasses.unplug();
     ASSERT_TRUE(rig.notes.waitFor(OrvexQXServer::kStatusChange, plugs + 2));
     // Unplugged: the bus has hung up, nothing more reaches these glasses.

@@ -49,7 +49,8 @@ class RecordingDisplayPort : public device::GlassesDisplayPort {
 
 class QxRig {
  public:
-  explicit QxRig(bool publishes = true, std::shared_ptr<hid::HidBackend> backend = nullptr) {
+  explicit QxRig(bool publishes = true, std::shared_ptr<hid::HidBackend> backend = nullptr)
+      : publishes_(publishes) {
     state.reset();
     state.isCPUARM.store(true);
     device::OrvexQXServer::Options options;
@@ -80,12 +81,19 @@ class QxRig {
     return device;
   }
   // Unplugs and returns once the command layer has handled it; `witness`,
-  // when given, is another plugged device used to tell that.
+  // when given, is another plugged device used to tell that.  Without one the
+  // device is the current glasses, whose removal ends in the status post
+  // (the monitor posts its own notice before the command layer runs).
   void unplug(sim::SimGlassesHidDevice& device, sim::SimGlassesHidDevice* witness = nullptr) {
     const size_t before = notes.count(device::HIDDeviceMonitor::kDisconnected);
+    const size_t statusBefore = notes.count(device::OrvexQXServer::kStatusChange);
     device.unplug();
     EXPECT_TRUE(notes.waitFor(device::HIDDeviceMonitor::kDisconnected, before + 1));
-    if (witness) settle(*witness);
+    if (witness) {
+      settle(*witness);
+    } else if (publishes_) {
+      EXPECT_TRUE(notes.waitFor(device::OrvexQXServer::kStatusChange, statusBefore + 1));
+    }
   }
   // The monitor's thread handles one thing at a time: once a report `device`
   // sends after this point has been posted, whatever came before is done.
@@ -148,6 +156,7 @@ class QxRig {
       std::make_shared<dispatch::VirtualExecutor>("main");
   std::shared_ptr<RecordingDisplayPort> port = std::make_shared<RecordingDisplayPort>();
   std::unique_ptr<device::OrvexQXServer> qx;
+  const bool publishes_;
   std::vector<std::string> printed;
   std::vector<std::string> traced;
   std::vector<std::string> logged;

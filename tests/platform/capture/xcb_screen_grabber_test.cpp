@@ -6,10 +6,13 @@
 #include <cstdlib>
 
 #include "platform/capture/x11_painter.h"
+#include "support/scoped_environment.h"
 #include "support/xvfb_server.h"
 
 namespace vistrelle::capture {
 namespace {
+
+using vistrelle::testing::ScopedEnvironment;
 
 using ::testing::HasSubstr;
 
@@ -153,29 +156,6 @@ TEST(XcbGrabberFormat, ReadsTheServersPixelFormatAndRefusesWhatItCannotRead) {
   EXPECT_THAT(reason, HasSubstr("16 bits per pixel"));
   EXPECT_THAT(reason, HasSubstr("cannot be captured"));
 }
-
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(XcbGrabberConnect, RefusesWhatIsNoReadableX11Display) {
   struct Case {

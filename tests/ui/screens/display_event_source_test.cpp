@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/display/display_configuration.h"
+#include "support/xorg_dummy_for_qt.h"
 #include "support/xorg_dummy_server.h"
 
 namespace vistrelle::ui {
@@ -87,17 +88,8 @@ TEST(QtDisplayEventSource, RandrChangesArriveAsAddRemoveModeAndMainByOutputId) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   vistrelle::testing::XorgDummyServer server;
-  if (!server.running()) {
-    std::fprintf(stderr, "no Xorg dummy server: %s\n", server.error().c_str());
-    return 1;
-  }
-  if (std::string error; !server.bringUpGlasses(&error)) {
-    std::fprintf(stderr, "no glasses on the dummy server: %s\n", error.c_str());
-    return 1;
-  }
+  if (!vistrelle::testing::useXorgDummyForQt(server)) return 1;
   vistrelle::ui::xorg = &server;
-  setenv("DISPLAY", server.display().c_str(), 1);
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
   int status = 0;
   {
     QGuiApplication application(argc, argv);

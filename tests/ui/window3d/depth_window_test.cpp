@@ -39,6 +39,7 @@
 #include "sim/hid/sim_hid_bus.h"
 #include "support/openbox_session.h"
 #include "support/x_client.h"
+#include "support/xorg_dummy_for_qt.h"
 #include "support/xorg_dummy_server.h"
 #include "ui/gl_eye_view.h"
 #include "ui/gl_eye_view_factory.h"
@@ -482,22 +483,13 @@ TEST(DepthPreview, OffByDefaultAndWhenOnShowsTheMapAsGreyFittedLikeAFrame) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   vistrelle::testing::XorgDummyServer server;
-  if (!server.running()) {
-    std::fprintf(stderr, "no Xorg dummy server: %s\n", server.error().c_str());
-    return 1;
-  }
-  if (std::string error; !server.bringUpGlasses(&error)) {
-    std::fprintf(stderr, "no glasses on the dummy server: %s\n", error.c_str());
-    return 1;
-  }
+  if (!vistrelle::testing::useXorgDummyForQt(server)) return 1;
   vistrelle::testing::OpenboxSession openbox(server.display());
   if (!openbox.running()) {
     std::fprintf(stderr, "no window manager: %s\n", openbox.error().c_str());
     return 1;
   }
   vistrelle::ui::xorg = &server;
-  setenv("DISPLAY", server.display().c_str(), 1);
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
   unsetenv(vistrelle::ui::kStereoViewEnvironmentVariable);
   QSurfaceFormat format;
   format.setVersion(4, 3);

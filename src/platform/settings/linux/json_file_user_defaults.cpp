@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/settings/user_directories.h"
+#include "platform/value/json_nesting.h"
 
 namespace vistrelle {
 
@@ -73,33 +74,6 @@ Value fromJson(const json& node) {
 std::string parentOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
-// True when the JSON text opens more than `limit` nested arrays and objects.
-// Checked before parsing, so a hostile file never reaches the recursive
-// conversion.
-bool nestsDeeperThan(const std::string& text, size_t limit) {
-  size_t depth = 0;
-  bool inString = false;
-  bool escaped = false;
-  for (const char c : text) {
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > limit) return true;
-    } else if ((c == '}' || c == ']') && depth > 0) {
-      --depth;
-    }
-  }
-  return false;
 }
 
 // Reads the whole file.  ENOENT means there is none; any other error means
@@ -169,7 +143,7 @@ void JsonFileUserDefaults::load() {
     refuseWrites(std::string("cannot be read (") + std::strerror(error) + ")");
     return;
   }
-  if (nestsDeeperThan(text, kMaxDepth)) {
+  if (jsonNestsDeeperThan(text, kMaxDepth)) {
     keepAside();
     return;
   }

@@ -11,6 +11,7 @@
 #include "platform/capture/fake/fake_screen_grabber.h"
 #include "platform/capture/linux/xcb_screen_grabber.h"
 #include "platform/capture/x11_painter.h"
+#include "support/scoped_environment.h"
 #include "support/xvfb_server.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/thread_pool.h"
@@ -18,6 +19,8 @@
 
 namespace vistrelle::ai3d {
 namespace {
+
+using vistrelle::testing::ScopedEnvironment;
 
 using capture::CaptureFramePtr;
 using capture::DisplayInfo;
@@ -215,30 +218,6 @@ TEST(CaptureRecordCpu, ReportsTheProcessorKind) {
   EXPECT_EQ(printed, "X86_64===X86_64===X86_64===X86_64");
 #endif
 }
-
-// Sets one environment variable for the life of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(CaptureRecordX11, AWaylandSessionIsRefusedWithItsReason) {
   // Xwayland answers on DISPLAY, but its root window misses the Wayland windows.
