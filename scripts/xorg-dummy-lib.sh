@@ -19,8 +19,11 @@ start_xorg_dummy() {
   for number in $(seq 300 349); do
     { [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; } && continue
     # The parent-death signal takes the server down with a shell that is
-    # killed before its EXIT trap can run.
-    setpriv --pdeathsig TERM Xorg ":${number}" -noreset -nolisten tcp -novtswitch -sharevts \
+    # killed before its EXIT trap can run.  A session of its own keeps a
+    # terminal's interrupt from it: the application it serves still needs it
+    # to end cleanly, and the EXIT trap stops it after.  (From a script,
+    # setsid needs no fork, so $! stays the server's pid.)
+    setsid setpriv --pdeathsig TERM Xorg ":${number}" -noreset -nolisten tcp -novtswitch -sharevts \
       -config "$_xorg_dummy_root/tests/support/xorg-dummy.conf" -logfile "$log" >/dev/null 2>&1 &
     XORG_DUMMY_PID=$!
     # Ready once its socket is there and the lock is its own (another server

@@ -4,13 +4,16 @@
 #include <cctype>
 #include <cstdio>
 
+#include "app/builtin_brightness_dimmer.h"
 #include "base/helpers/host_info.h"
 #include "base/helpers/language_bundle.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "base/settings/launch_settings.h"
 #include "cloud/account/login.h"
+#include "device/display/display_configuration.h"
 #include "device/hid/orvex_qx_server.h"
+#include "platform/dispatch/runtime.h"
 
 namespace vistrelle {
 
@@ -29,9 +32,22 @@ AppDelegate::AppDelegate(AppServices services)
       std::fflush(stdout);
     };
   }
+  // The command layer works on the delegate's queue, store and centre
+  // unless told otherwise.
+  device::OrvexQXServer::Options qx = services_.qxServer;
+  if (!qx.mainQueue) qx.mainQueue = services_.mainQueue;
+  if (!qx.defaults) qx.defaults = services_.defaults;
+  if (!qx.center) qx.center = services_.center;
+  qxServer_ = std::make_unique<device::OrvexQXServer>(std::move(qx));
+  road_ = makeConnectionRoad();
 }
 
 AppDelegate::~AppDelegate() {
+  *alive_ = false;
+  unmirrorRetry_.cancel();
+  observers_.clear();
+  // The monitor's thread ends before what it reaches does.
+  qxServer_->stop();
   // The session outlives the delegate.
   if (account_) account_->setShowMainWindow(nullptr);
   if (appDelegate == this) appDelegate = nullptr;
@@ -54,12 +70,20 @@ void AppDelegate::applicationDidFinishLaunching() {
   }
   setIsCPUARM(getCPUTypeIsARM());
   setupStatusItem();
+  // The built-in screen: with several, the last one wins.
+  for (const device::DisplayScreen& screen : displays().screens()) {
+    if (screen.builtin) setBuiltinDisplayID(screen.displayID);
+  }
+  // A panel an earlier session left dark is lit again.
+  if (dimmer_) dimmer_->restoreSavedBrightnessAtLaunch();
   if (services_.defaults) {
     LaunchSettings settings = LaunchSettings::load(*services_.defaults);
     setModelType(settings.modelType);
     setDepthValue(settings.depthValue);
   }
   showHomeWindow();
+  addObservers();
+  startGlassMonitoring();
 }
 
 bool AppDelegate::getCPUTypeIsARM() const {
@@ -159,8 +183,7 @@ void AppDelegate::setGlassNameSource(std::function<std::string()> source) {
 }
 
 std::string AppDelegate::glassName() const {
-  return glassNameSource_ ? glassNameSource_()
-                          : std::string(device::OrvexQXServer::kDefaultGlassName);
+  return glassNameSource_ ? glassNameSource_() : qxServer_->glassName();
 }
 
 void AppDelegate::showHomeWindow() {
@@ -202,12 +225,6 @@ void AppDelegate::terminate() {
 void AppDelegate::applicationWillTerminate() {
   if (exitCleanupRuns_.load() > 0) return;
   exitAppWithIsRecover(false);
-}
-
-void AppDelegate::exitAppWithIsRecover(bool) {
-  exitCleanupRuns_.fetch_add(1);
-  services_.trace("exitAppWithIsRecover: exit clean-up");
-  setIsExit(true);
 }
 
 }  // namespace vistrelle

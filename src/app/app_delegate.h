@@ -1,21 +1,34 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_services.h"
 #include "app/app_update_host.h"
 #include "app/app_window.h"
 #include "app/brightness_control.h"
+#include "app/connection_road.h"
+#include "app/depth_manager_control.h"
 #include "app/filter_tuning.h"
 #include "base/state/main_state.h"
 #include "cloud/update/app_update.h"
+#include "platform/dispatch/delayed_task.h"
+#include "platform/notify/subscription.h"
 
 namespace vistrelle {
+
+class BuiltinBrightnessDimmer;
+class GlassVolumeControl;
+
+namespace device {
+class DisplayConfiguration;
+}
 
 namespace cloud {
 class Login;
@@ -87,7 +100,7 @@ class AppDelegate {
   // The AI-3D filter tuning; none until the 3D window's controller exists.
   void setFilterTuningSource(std::function<FilterTuning*()> source);
   FilterTuning* filterTuning() const;
-  // The connected glasses' product name, as the command layer has it.
+  // The connected glasses' product name; default: the command layer's.
   void setGlassNameSource(std::function<std::string()> source);
   std::string glassName() const;
   bool getCPUTypeIsARM() const;
@@ -106,6 +119,50 @@ class AppDelegate {
   cloud::UpdateSheetController* appUpdateView() const {
     return appUpdate_ ? appUpdate_->appUpdateView() : nullptr;
   }
+
+  // ---- The glasses ----
+  // The command layer, made at init and started by the launch's last step.
+  device::OrvexQXServer& qxServer() const { return *qxServer_; }
+  ConnectionRoad& connectionRoad() const { return *road_; }
+  // Launch step 9: the update check whenever the application becomes
+  // active, the glasses' version and the system volume.
+  void addObservers();
+  // Launch step 10: the glasses' screen out of mirroring (retried every
+  // 1.25 s, on timers), then, where the screen can be captured, the plug
+  // observers and the command layer's monitor.  In a Wayland session, or
+  // without capture, the alert that ends the application instead.
+  void startGlassMonitoring();
+  // The monitor runs: plug-ins are heard from now on.
+  bool isGlassMonitoringStarted() const { return monitoringStarted_; }
+  // The application became active (the window or the tray in front).
+  void applicationDidBecomeActive();
+  void closeGlass();
+  bool checkORVEXGLASSWithName1WithDisplayName(const std::string& displayName) const;
+  // The 3D window on the glasses: the depth manager (made at the first call)
+  // opens it.
+  void openAI3D();
+  // Null until the first openAI3D made it.
+  DepthManagerControl* depthManager() const { return depthManager_.get(); }
+
+  // ---- What the process entry connects (before the launch) ----
+  void setDepthManagerFactory(std::function<std::shared_ptr<DepthManagerControl>()> factory);
+  void setGlassVolumeControl(GlassVolumeControl* volume) { volume_ = volume; }
+  // The privacy dimming (as setBrightnessControl), its bounded restore at
+  // exit and the restore at launch.
+  void setBrightnessDimmer(BuiltinBrightnessDimmer* dimmer);
+  // The home content's tip state.
+  void setConnectTipsPresenter(std::function<void()> show) { showConnectTips_ = std::move(show); }
+  // The firmware-update content back to its first state.
+  void setUpdateViewReset(std::function<void()> reset) { resetUpdateView_ = std::move(reset); }
+  static constexpr const char* kScreenRecordingTitle = "录屏权限未开启";
+  static constexpr const char* kScreenRecordingText =
+      "'Vistrelle'正常运行需要开启录屏权限，是否去开启?";
+  static constexpr const char* kX11SessionText =
+      "Vistrelle 需要在 X11 会话中运行，请选择 X11 会话后重新启动";
+  static constexpr const char* kScreenRecordingButton = "退出并开启权限";
+  static constexpr std::chrono::milliseconds kUnmirrorRetry{1250};
+  static constexpr std::chrono::seconds kWaitingNoticeAfter{30};
+  static constexpr std::chrono::milliseconds kAlertExitDelay{500};
 
   AppWindow* window() const { return window_.get(); }
   // The application menu: one entry, "退出Vistrelle".  It is never attached to
@@ -207,6 +264,14 @@ class AppDelegate {
   void setTimerInv(std::string value) { state_.timerInv.set(std::move(value)); }
 
  private:
+  std::shared_ptr<ConnectionRoad> makeConnectionRoad();
+  device::DisplayConfiguration& displays() const;
+  dispatch::ExecutorPtr globalQueue() const;
+  void unmirrorAtLaunch();
+  void monitorGlasses();
+  void showScreenRecordingAlert(bool waylandSession);
+  std::string localized(std::string_view key) const;
+
   MainState& state_ = MainState::shared();
   AppServices services_;
   std::unique_ptr<AppWindow> window_;
@@ -218,6 +283,23 @@ class AppDelegate {
   AppUpdateHost updateHost_;
   // Made on the first check, once the process' HTTP layer and runtime exist.
   std::unique_ptr<cloud::AppUpdate> appUpdate_;
+
+  std::unique_ptr<device::OrvexQXServer> qxServer_;
+  std::shared_ptr<ConnectionRoad> road_;
+  std::function<std::shared_ptr<DepthManagerControl>()> makeDepthManager_;
+  std::shared_ptr<DepthManagerControl> depthManager_;
+  GlassVolumeControl* volume_ = nullptr;
+  BuiltinBrightnessDimmer* dimmer_ = nullptr;
+  std::function<void()> showConnectTips_;
+  std::function<void()> resetUpdateView_;
+  std::vector<Subscription> observers_;
+  // The launch's un-mirroring (main queue).
+  dispatch::DelayedTask unmirrorRetry_;
+  dispatch::Nanos unmirrorWaited_{0};
+  bool unmirrorNoticeShown_ = false;
+  bool monitoringStarted_ = false;
+  // Tasks the launch posted check it before they run.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::shared_ptr<cloud::Login> account_;
   BrightnessControl* brightness_ = nullptr;
   std::function<void()> installMediaKeyMonitors_;

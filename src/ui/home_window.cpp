@@ -47,8 +47,10 @@ QWidget* HomeWindow::slotWidget(WindowContent content) const {
 }
 
 void HomeWindow::setContent(WindowContent content) {
+  const bool changed = content != content_;
   content_ = content;
   stack_->setCurrentWidget(slotWidget(content));
+  if (changed) emit contentChanged(content);
 }
 
 QWidget* HomeWindow::currentContentWidget() const {

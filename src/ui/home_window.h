@@ -37,6 +37,10 @@ class HomeWindow final : public QWidget, public AppWindow {
   static constexpr int kWidth = 420;
   static constexpr int kHeight = 620;
 
+ signals:
+  // Another content took the window.
+  void contentChanged(vistrelle::WindowContent content);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

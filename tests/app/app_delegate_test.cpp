@@ -6,11 +6,13 @@
 #include <fstream>
 
 #include "app/fake/fake_status_popover.h"
+#include "app/road/road_rig.h"
 #include "base/helpers/orvex_localization_helper.h"
 #include "base/log/orvex_log.h"
 #include "platform/dispatch/virtual_executor.h"
 #include "platform/settings/fake/in_memory_user_defaults.h"
 #include "platform/statusbar/fake/fake_status_item.h"
+#include "sim/hid/sim_hid_bus.h"
 
 namespace vistrelle {
 namespace {
@@ -41,19 +43,35 @@ class AppDelegateTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(home); }
 
   std::unique_ptr<AppDelegate> make(FakeStatusItem& tray) {
-    return std::make_unique<AppDelegate>(
-        AppServices{main, &defaults, &tray,
-                    [this] {
-                      auto window = std::make_unique<FakeWindow>();
-                      lastWindow = window.get();
-                      ++windowsMade;
-                      return window;
-                    },
-                    [this](const std::string& line) { traces.push_back(line); }, &popover});
+    AppServices services{main,
+                         &defaults,
+                         &tray,
+                         [this] {
+                           auto window = std::make_unique<FakeWindow>();
+                           lastWindow = window.get();
+                           ++windowsMade;
+                           return window;
+                         },
+                         [this](const std::string& line) { traces.push_back(line); },
+                         &popover};
+    // The glasses' side on fakes: a layout in memory, an empty simulated
+    // bus, an X11 session that may be captured, no companion server.
+    services.qxServer.backend = bus;
+    services.displays = displays.displays.get();
+    services.globalQueue = main;
+    services.isWaylandSession = [] { return false; };
+    services.canRecordScreen = [] { return true; };
+    services.isScreenLocked = [] { return false; };
+    services.installCompanionBridge = [](device::OrvexQXServer&) {};
+    services.addAudioOutputVolumeListener = [] {};
+    services.removeAudioOutputVolumeListener = [] {};
+    return std::make_unique<AppDelegate>(std::move(services));
   }
 
   std::string home;
   std::shared_ptr<dispatch::VirtualExecutor> main = std::make_shared<dispatch::VirtualExecutor>();
+  std::shared_ptr<sim::SimHidBus> bus = sim::SimHidBus::create();
+  testing::DisplaysRig displays{testing::kExtendedLayout, nullptr, &MainState::shared()};
   InMemoryUserDefaults defaults;
   FakeStatusPopover popover;
   FakeWindow* lastWindow = nullptr;
@@ -164,7 +182,7 @@ TEST_F(AppDelegateTest, StatusItemClickTable) {
   EXPECT_EQ(popover.calls(), (std::vector<std::string>{"content:none"}))
       << "the item's set-up fills the popover for the state at launch";
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.glasses << c.dfu << (c.click == Left ? "L" : "R"));
+    SCOPED_TRACE(::testing::Message() << c.glasses << c.dfu << (c.click == Left ? "L" : "R"));
     popover.clickOutside();
     delegate->setGlassStatus(c.glasses);
     delegate->setIsDfuUpdate(c.dfu);

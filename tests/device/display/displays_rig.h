@@ -21,16 +21,18 @@ namespace vistrelle::testing {
 
 class DisplaysRig {
  public:
-  // `server` null: a fake made from `json`.
+  // `server` null: a fake made from `json`.  `sharedState`: the main state
+  // the configuration works on in place of the rig's own.
   explicit DisplaysRig(std::string_view json,
-                       std::shared_ptr<display::DisplayServer> server = nullptr)
+                       std::shared_ptr<display::DisplayServer> server = nullptr,
+                       MainState* sharedState = nullptr)
       : fake(server ? nullptr : display::FakeDisplayServer::fromJson(json)) {
     state.reset();
     buses->setNoBus(bus::BusKind::System, "no system bus in this test");
     buses->setNoBus(bus::BusKind::Session, "no session bus in this test");
     device::DisplayConfiguration::Options options;
     options.server = server ? std::move(server) : fake;
-    options.state = &state;
+    options.state = sharedState ? sharedState : &state;
     options.center = &center;
     options.mainQueue = mainQueue;
     options.buses = buses;

@@ -1,0 +1,90 @@
+#include "ui/road_shots.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "ai3d/manager/orvex_depth_custom_manager.h"
+#include "app/connection_road.h"
+#include "device/firmware/dfu_notifications.h"
+#include "platform/dispatch/runtime.h"
+#include "ui/screen_for_output.h"
+
+namespace vistrelle::ui {
+
+RoadShots::RoadShots(HomeWindow& window, Options options)
+    : window_(&window), options_(std::move(options)) {
+  if (!options_.mainQueue) options_.mainQueue = dispatch::mainQueue();
+  if (!options_.print) {
+    options_.print = [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  }
+  QDir().mkpath(options_.folder);
+  NotificationCenter& center =
+      options_.center ? *options_.center : NotificationCenter::defaultCenter();
+  auto on = [&](const char* name, std::function<void(const Value&)> handler) {
+    observers_.push_back(center.observe(
+        name, options_.mainQueue, [handler](const Notification& note) { handler(note.object); }));
+  };
+  on(ConnectionRoad::kStatusChange, [this](const Value& plugged) {
+    if (plugged.boolOr(false)) {
+      onceAfter("home", options_.windowDelayMs, [this] { grabWindow("home-window"); });
+    }
+  });
+  on(ai3d::OrvexDepthCustomManager::kSuccessOrError, [this](const Value& opened) {
+    if (!opened.boolOr(false)) return;
+    onceAfter("panel", options_.windowDelayMs, [this] { grabWindow("settings-panel"); });
+    onceAfter("3d", options_.glassesDelayMs, [this] { grabGlassesScreen("3d-window"); });
+  });
+  on(device::dfu_notifications::kVersionShow, [this](const Value&) {
+    onceAfter("flashing", options_.windowDelayMs, [this] { grabWindow("firmware-update"); });
+  });
+  on(device::dfu_notifications::kStatus, [this](const Value&) {
+    onceAfter("result", options_.windowDelayMs, [this] { grabWindow("firmware-update-result"); });
+  });
+}
+
+RoadShots::~RoadShots() = default;
+
+void RoadShots::onceAfter(const char* key, int delayMs, std::function<void()> grab) {
+  if (std::find(done_.begin(), done_.end(), key) != done_.end()) return;
+  done_.emplace_back(key);
+  QTimer::singleShot(delayMs, this, std::move(grab));
+}
+
+void RoadShots::grabWindow(const QString& name) {
+  if (!window_) return;
+  save(window_->grab().toImage(), name);
+}
+
+void RoadShots::grabGlassesScreen(const QString& name) {
+  const std::string output = options_.glassesOutput ? options_.glassesOutput() : std::string();
+  QScreen* screen = output.empty() ? nullptr : screenForOutput(output);
+  if (!screen) {
+    options_.print("截图失败: 找不到眼镜屏幕 " + output);
+    return;
+  }
+  save(screen->grabWindow(0).toImage(), name);
+}
+
+void RoadShots::save(const QImage& image, const QString& name) {
+  const QString path =
+      QDir(options_.folder).filePath(QString("%1-%2.png").arg(taken_ + 1).arg(name));
+  if (image.isNull() || !image.save(path)) {
+    options_.print("截图失败: " + path.toStdString());
+    return;
+  }
+  ++taken_;
+  options_.print("截图: " + path.toStdString() + " (" + std::to_string(image.width()) + "x" +
+                 std::to_string(image.height()) + ")");
+  if (taken_ == options_.count && options_.afterLast) options_.afterLast();
+}
+
+}  // namespace vistrelle::ui
