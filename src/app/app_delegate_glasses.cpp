@@ -132,10 +132,13 @@ void AppDelegate::unmirrorAtLaunch() {
   // The display server is asked off the UI thread; the answer comes back to
   // the main queue, which decides.
   device::DisplayConfiguration* displays = &this->displays();
-  const auto main = services_.mainQueue;
+  // Weakly: a queue that never runs this task must not keep itself alive.
+  std::weak_ptr<dispatch::Executor> weakMain = services_.mainQueue;
   std::weak_ptr<bool> alive = alive_;
-  globalQueue()->post([this, displays, main, alive] {
+  globalQueue()->post([this, displays, weakMain, alive] {
     const bool done = displays->cancelGlassesMirrorAndMoveMain(false, true);
+    const auto main = weakMain.lock();
+    if (!main) return;
     main->post([this, alive, done] {
       const auto live = alive.lock();
       if (!live || !*live) return;
