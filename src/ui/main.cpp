@@ -411,11 +411,11 @@ int main(int argc, char** argv) {
       shots = std::make_unique<ui::RoadShots>(*homeWindow, shotOptions);
     }
     if (options->oldFirmware) {
+      // Once: the window comes back to the update content after the flash.
       QObject::connect(homeWindow, &ui::HomeWindow::contentChanged, homeWindow,
-                       [&contents](WindowContent content) {
-                         static bool clicked = false;
-                         if (content != WindowContent::firmwareUpdate || clicked) return;
-                         clicked = true;
+                       [&contents, clicked = std::make_shared<bool>(false)](WindowContent content) {
+                         if (content != WindowContent::firmwareUpdate || *clicked) return;
+                         *clicked = true;
                          QTimer::singleShot(1500, [&contents] {
                            print("模拟用户: 点击“开始升级”");
                            contents.firmwareUpdate->controller().updateButtonClick();
