@@ -41,7 +41,9 @@ RoadShots::RoadShots(HomeWindow& window, Options options)
   on(ai3d::OrvexDepthCustomManager::kSuccessOrError, [this](const Value& opened) {
     if (!opened.boolOr(false)) return;
     onceAfter("panel", options_.windowDelayMs, [this] { grabWindow("settings-panel"); });
-    onceAfter("3d", options_.glassesDelayMs, [this] { grabGlassesScreen("3d-window"); });
+    onceAfter("3d", options_.glassesDelayMs, [this] {
+      grabGlassesScreen("3d-window", options_.glassesRetries);
+    });
   });
   on(device::dfu_notifications::kVersionShow, [this](const Value&) {
     onceAfter("flashing", options_.windowDelayMs, [this] { grabWindow("firmware-update"); });
@@ -64,14 +66,39 @@ void RoadShots::grabWindow(const QString& name) {
   save(window_->grab().toImage(), name);
 }
 
-void RoadShots::grabGlassesScreen(const QString& name) {
+namespace {
+
+// Whether the picture's left and right halves differ anywhere (sampled): a
+// window that shows no frame yet is one colour, or two equal halves.
+bool halvesDiffer(const QImage& picture) {
+  const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+  const int half = image.width() / 2;
+  for (int y = 0; y < image.height(); y += 4) {
+    const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < half; x += 4) {
+      if (row[x] != row[x + half]) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void RoadShots::grabGlassesScreen(const QString& name, int retriesLeft) {
   const std::string output = options_.glassesOutput ? options_.glassesOutput() : std::string();
   QScreen* screen = output.empty() ? nullptr : screenForOutput(output);
   if (!screen) {
     options_.print("截图失败: 找不到眼镜屏幕 " + output);
     return;
   }
-  save(screen->grabWindow(0).toImage(), name);
+  QImage image = screen->grabWindow(0).toImage();
+  if (retriesLeft > 0 && !halvesDiffer(image)) {
+    QTimer::singleShot(1000, this, [this, name, retriesLeft] {
+      grabGlassesScreen(name, retriesLeft - 1);
+    });
+    return;
+  }
+  save(image, name);
 }
 
 void RoadShots::save(const QImage& image, const QString& name) {

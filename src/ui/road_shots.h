@@ -36,6 +36,10 @@ class RoadShots : public QObject {
     // shows a few frames first.
     int windowDelayMs = 800;
     int glassesDelayMs = 4000;
+    // A slow machine may not show the first stereo frame by then: the
+    // glasses' screen is grabbed again each second until its two halves
+    // differ, this many times at the most (the last grab is kept as it is).
+    int glassesRetries = 30;
     std::function<void(const std::string&)> print;  // default: standard output
   };
 
@@ -47,7 +51,7 @@ class RoadShots : public QObject {
  private:
   void onceAfter(const char* key, int delayMs, std::function<void()> grab);
   void grabWindow(const QString& name);
-  void grabGlassesScreen(const QString& name);
+  void grabGlassesScreen(const QString& name, int retriesLeft);
   void save(const QImage& image, const QString& name);
 
   QPointer<HomeWindow> window_;
