@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +24,7 @@
 #include "device/firmware/isp_ld_cmd.h"
 #include "sim/firmware/sim_bootloader.h"
 #include "sim/hid/sim_hid_io_transport.h"
+#include "support/goal_line.h"
 #include "support/percentiles.h"
 
 namespace vistrelle::device {
@@ -211,8 +211,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const bool met = goals.ratio <= 1.1;
-  std::printf("%-44s %10.4f  goal %-10s %s\n", "full image: time ratio to the bare floor (median)",
-              goals.ratio, "<= 1.1", met ? "met" : "MISSED");
+  const bool met = vistrelle::bench::printGoalLine(
+      "full image: time ratio to the bare floor (median)", goals.ratio, "<= 1.1",
+      goals.ratio <= 1.1);
   return met ? 0 : 1;
 }

@@ -15,7 +15,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -27,6 +26,7 @@
 #include "platform/settings/fake/in_memory_user_defaults.h"
 #include "sim/hid/sim_glasses_hid_device.h"
 #include "support/allocation_counter.h"
+#include "support/goal_line.h"
 #include "support/percentiles.h"
 
 namespace vistrelle::device {
@@ -337,15 +337,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const auto line = [](const char* what, double value, const char* goal, bool met) {
-    std::printf("%-44s %10.4f  goal %-10s %s\n", what, value, goal, met ? "met" : "MISSED");
-    return met;
-  };
+  using vistrelle::bench::printGoalLine;
   bool met = true;
-  met &= line("flat out: reports/s ratio to bare loop", goals.flatOutRatio, ">= 0.8",
+  met &= printGoalLine("flat out: reports/s ratio to bare loop", goals.flatOutRatio, ">= 0.8",
               goals.flatOutRatio >= 0.8);
-  met &= line("1 kHz: write-to-callback p99 (us)", goals.p99, "< 1000", goals.p99 < 1000);
-  met &= line("1 kHz: monitor thread, fraction of a core", goals.cpu, "< 0.01", goals.cpu < 0.01);
-  met &= line("1 kHz: allocations per report", goals.allocations, "0", goals.allocations == 0);
+  met &= printGoalLine("1 kHz: write-to-callback p99 (us)", goals.p99, "< 1000", goals.p99 < 1000);
+  met &= printGoalLine("1 kHz: monitor thread, fraction of a core", goals.cpu, "< 0.01", goals.cpu < 0.01);
+  met &= printGoalLine("1 kHz: allocations per report", goals.allocations, "0", goals.allocations == 0);
   return met ? 0 : 1;
 }
